@@ -1,0 +1,7 @@
+// Blank handling shared by the run, the header scan and the clean-up pass.
+#pragma once
+
+#include <string>
+
+// Removes the blanks (byte 32, and no other) at both ends of text.
+void trim_blanks(std::string& text);

@@ -1,0 +1,16 @@
+// The program: the run on the front end that fits where it was started.
+#include <unistd.h>
+
+#include "converter/stages.h"
+#include "platform/session.h"
+
+int main() {
+    SessionOptions options;
+    options.mode = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEndMode::Terminal
+                                                                 : FrontEndMode::Pipe;
+    options.key_fd = STDIN_FILENO;
+    options.output_fd = STDOUT_FILENO;
+    enter_program_folder();
+    run_session(options, run_converter);
+    return 0; // every end of a run is a normal end of the program
+}

@@ -1,0 +1,23 @@
+// The number texts of the two scene texts: coordinate and colour fields, their lines, and
+// the index item. Pure: value in, bytes out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Appends the coordinate field of value ("#######.#####", or the overflow form with "%").
+// A NaN or an infinity raises failure 5, appends nothing and gives false.
+bool format_coordinate_field(float value, std::string& text);
+
+// Appends the colour field of value ("#.###", or the overflow form). Fails as above.
+bool format_colour_field(float value, std::string& text);
+
+// Sets text to the coordinate line of x, y and z: three fields with one blank between them
+// and "," after the last. When a field fails, text holds what was built before it.
+void format_coordinate_line(float x, float y, float z, std::string& text);
+
+// Sets text to the colour line of red, green and blue, as above.
+void format_colour_line(float red, float green, float blue, std::string& text);
+
+// Appends the index item of index: a blank or "-", the decimal digits, one blank.
+void format_index_item(std::int32_t index, std::string& text);

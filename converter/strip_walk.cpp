@@ -1,0 +1,224 @@
+// The two index passes of a strip file: the strip record walked through a window of three
+// indices, one triangle line per triangle, and in the first pass one STL facet per triangle.
+#include <cstdint>
+#include <string>
+
+#include "converter/number_format.h"
+#include "converter/record_bound.h"
+#include "converter/stages.h"
+#include "converter/stl_writer.h"
+#include "platform/console.h"
+#include "platform/file_access.h"
+
+namespace {
+
+// The three most recent indices, window_3 the newest.
+struct Window {
+    std::int32_t window_1 = 0;
+    std::int32_t window_2 = 0;
+    std::int32_t window_3 = 0;
+};
+
+bool holds_marker(const Window& w) {
+    return w.window_1 == -1 || w.window_2 == -1 || w.window_3 == -1;
+}
+
+// Writes the triangle (p, q, r) to file: three index items with ", " between them, " -1,".
+void write_triangle_line(FileSlot& file, std::int32_t p, std::int32_t q, std::int32_t r,
+                         std::string& items) {
+    items.clear();
+    format_index_item(p, items);
+    const std::size_t q_start = items.size();
+    format_index_item(q, items);
+    const std::size_t r_start = items.size();
+    format_index_item(r, items);
+    const std::string_view text = items;
+    write_text_items(file,
+                     {text.substr(0, q_start), ", ", text.substr(q_start, r_start - q_start), ", ",
+                      text.substr(r_start), " -1,"},
+                     EndLine::Yes);
+}
+
+// A vertex number is the index plus one, the sum wrapping in 32 bits.
+double vertex_number(std::int32_t index) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(index) + 1u);
+}
+
+// The triangle counter grows in 32 bits, wrapping past 2^31 - 1; the final STL count is the
+// number of facets and does not depend on it.
+void count_triangle(RunState& run) {
+    run.face_count = static_cast<std::int32_t>(static_cast<std::uint32_t>(run.face_count) + 1u);
+}
+
+void walk_first_pass(RunState& run) {
+    write_stl_first_count(run, 300); // 300-301
+    run.face_start = run.read_pos;
+    check_step(303);
+
+    std::int32_t strip_index_count = 0;
+    Window w;
+    std::string items;
+    read_int_at(run.input_file, run.read_pos, strip_index_count);
+    check_step(305);
+    run.read_pos += 4;
+    check_step(306);
+    read_int_at(run.input_file, run.read_pos, w.window_1);
+    check_step(309);
+    run.read_pos += 4;
+    check_step(310);
+    read_int_at(run.input_file, run.read_pos, w.window_2);
+    check_step(311);
+    run.read_pos += 4;
+    check_step(312);
+    read_int_at(run.input_file, run.read_pos, w.window_3);
+    check_step(313);
+    run.read_pos += 4;
+    check_step(314);
+
+    // The first triangle is written whatever its indices, in the order first, third, second.
+    write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+    check_step(315);
+    write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+    check_step(316);
+    count_triangle(run);
+    check_step(317);
+    run.vertex_a = vertex_number(w.window_1);
+    check_step(318);
+    run.vertex_b = vertex_number(w.window_3);
+    check_step(319);
+    run.vertex_c = vertex_number(w.window_2);
+    check_step(320);
+    write_stl_facet(run, 324, 3); // 321-366
+    w.window_1 = w.window_2;
+    check_step(369);
+    w.window_2 = w.window_3;
+    check_step(370);
+    float swap_next = 0;
+    check_step(371);
+
+    // The end test forms the next value in 64 bits, so a count of 2^31 - 1 ends.
+    for (std::int64_t strip_index_no = 4; strip_index_no <= strip_index_count;
+         ++strip_index_no) { // 373
+        if (past_the_records(run, strip_index_no))
+            break;
+        read_int_at(run.input_file, run.read_pos, w.window_3);
+        check_step(374);
+        run.read_pos += 4;
+        check_step(375);
+        const bool triangle = !holds_marker(w);
+        if (!triangle) { // 376
+            swap_next = 0;
+            check_step(377);
+        } else if (swap_next == 1) { // 379
+            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+            check_step(380);
+            write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+            check_step(381);
+            count_triangle(run);
+            check_step(382);
+            swap_next = 0;
+            check_step(383);
+            run.vertex_a = vertex_number(w.window_1);
+            check_step(384);
+            run.vertex_b = vertex_number(w.window_3);
+            check_step(385);
+            run.vertex_c = vertex_number(w.window_2);
+            check_step(386);
+        } else {
+            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_2, w.window_3, items);
+            check_step(388);
+            write_triangle_line(run.iv_temp_file, w.window_1, w.window_2, w.window_3, items);
+            check_step(389);
+            count_triangle(run);
+            check_step(390);
+            swap_next = 1;
+            check_step(391);
+            run.vertex_a = vertex_number(w.window_1);
+            check_step(392);
+            run.vertex_b = vertex_number(w.window_2);
+            check_step(393);
+            run.vertex_c = vertex_number(w.window_3);
+            check_step(394);
+        }
+        if (triangle)
+            write_stl_facet(run, 403, 3); // 400-445
+        w.window_1 = w.window_2;
+        check_step(449);
+        w.window_2 = w.window_3;
+        check_step(450);
+    }
+}
+
+void walk_second_pass(RunState& run) {
+    std::int32_t strip_index_count = 0;
+    Window w;
+    std::string items;
+    read_int_at(run.input_file, run.read_pos, strip_index_count);
+    check_step(537);
+    run.read_pos += 4;
+    check_step(538);
+    read_int_at(run.input_file, run.read_pos, w.window_1);
+    check_step(539);
+    run.read_pos += 4;
+    check_step(540);
+    read_int_at(run.input_file, run.read_pos, w.window_2);
+    check_step(541);
+    run.read_pos += 4;
+    check_step(542);
+    read_int_at(run.input_file, run.read_pos, w.window_3);
+    check_step(543);
+    run.read_pos += 4;
+    check_step(544);
+
+    write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+    check_step(545);
+    write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+    check_step(546);
+    w.window_1 = w.window_2;
+    check_step(551);
+    w.window_2 = w.window_3;
+    check_step(552);
+    float swap_next = 0;
+    check_step(553);
+
+    for (std::int64_t strip_index_no = 4; strip_index_no <= strip_index_count;
+         ++strip_index_no) { // 554
+        if (past_the_records(run, strip_index_no))
+            break;
+        read_int_at(run.input_file, run.read_pos, w.window_3);
+        check_step(555);
+        run.read_pos += 4;
+        check_step(556);
+        if (holds_marker(w)) { // 558
+            swap_next = 0;
+            check_step(559);
+        } else if (swap_next == 1) { // 563
+            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+            check_step(564);
+            write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+            check_step(565);
+            swap_next = 0;
+            check_step(566);
+        } else {
+            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_2, w.window_3, items);
+            check_step(571);
+            write_triangle_line(run.iv_temp_file, w.window_1, w.window_2, w.window_3, items);
+            check_step(572);
+            swap_next = 1;
+            check_step(573);
+        }
+        w.window_1 = w.window_2;
+        check_step(579);
+        w.window_2 = w.window_3;
+        check_step(580);
+    }
+}
+
+} // namespace
+
+void walk_strip(RunState& run, IndexPass pass) {
+    if (pass == IndexPass::First)
+        walk_first_pass(run);
+    else
+        walk_second_pass(run);
+}

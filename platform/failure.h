@@ -1,0 +1,40 @@
+// The failure convention: the codes with their messages, and the one pending code of a step.
+#pragma once
+
+#include <cstdint>
+
+// The codes a user can meet, by name; the box shows the number.
+enum class Failure : std::uint16_t {
+    None = 0,
+    IllegalFunctionCall = 5,
+    Overflow = 6,
+    BadFileNameOrNumber = 52,
+    FileNotFound = 53,
+    BadFileMode = 54,
+    FileAlreadyOpen = 55,
+    InputPastEndOfFile = 62,
+    BadRecordNumber = 63,
+    BadFileName = 64,
+    DeviceUnavailable = 68,
+    PermissionDenied = 70,
+    PathFileAccessError = 75,
+    PathNotFound = 76,
+};
+
+// The message shown under a code; "Unprintable error" for any code outside the table.
+const char* failure_message(int code);
+
+// Records a failure of the running step. Only the first one of a step counts.
+void raise_failure(Failure code);
+
+// True while a failure of the running step is pending: every console and file operation
+// then does nothing.
+bool failure_pending();
+
+// The pending code as a number, 0 when none is pending.
+int pending_failure_code();
+
+// Takes the pending code away and gives it back; the vertex passes set it aside around
+// the write of a line that failed to format.
+Failure take_pending_failure();
+void clear_failure();

@@ -1,0 +1,69 @@
+// Files by name: byte-position access, text lines written and read back, deletion, and the
+// failure code of every refusal.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+enum class FileMode { ByteAccess, TextWriter, TextReader };
+enum class EmptyFirst { No, Yes };
+enum class EndLine { No, Yes };
+
+struct OpenFile; // The buffers of one open file, owned by the table of open files.
+
+// One file while it is in use. The caller owns the slot; the table of open files knows every
+// open slot so that close_all_files can reach it. A slot is not copied while it is open.
+struct FileSlot {
+    bool is_open = false;
+    FileMode mode = FileMode::ByteAccess;
+    bool may_read = false;
+    bool may_write = false;
+    std::uint64_t position = 0; // 0-based offset of the next text read or write
+    bool end_mark = false;      // text reader: the byte at position was missing or 26
+    int fd = -1;
+    OpenFile* file = nullptr;
+
+    FileSlot() = default;
+    FileSlot(const FileSlot&) = delete;
+    FileSlot& operator=(const FileSlot&) = delete;
+    ~FileSlot(); // closes the slot when it is still open, so the table never keeps a lost slot
+};
+
+void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first);
+void open_text_writer(FileSlot& slot, const std::string& name);
+void open_text_reader(FileSlot& slot, const std::string& name);
+
+// Every byte written before is in the file afterwards. Writes are buffered, so a write that
+// the system refuses only now raises its code here (70, or 75 for a full medium); the slot is
+// closed all the same. close_file on a closed slot does nothing. close_all_files acts even while
+// a failure is pending: the end of a run calls it with the failure box's code still set.
+void close_file(FileSlot& slot);
+void close_all_files();
+
+// Positions are 1-based and held as 64-bit floats; each is rounded to the nearest whole
+// number, ties to even. Bytes at or past the end of the file read as 0. A write is buffered
+// when it continues the one before; a refusal of buffered bytes is raised by the operation
+// that flushes them (a write elsewhere, a read of the same slot, a close).
+void read_byte_at(FileSlot& slot, double position, std::uint8_t& value);
+void read_float_at(FileSlot& slot, double position, float& value);
+void read_int_at(FileSlot& slot, double position, std::int32_t& value);
+void write_text_at(FileSlot& slot, double position, std::string_view text);
+void write_float_at(FileSlot& slot, double position, float value);
+void write_int_at(FileSlot& slot, double position, std::int32_t value);
+
+// Appends the texts one after another, then CR LF when end_line is Yes.
+void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
+                      EndLine end_line);
+
+// Takes the next line (it ends at CR, LF, CR LF or LF CR; the byte 26 ends the file) into
+// line_buffer: the whole line, followed by blanks up to 80 characters when it is shorter.
+void read_text_line(FileSlot& slot, std::string& line_buffer);
+bool at_end_of_file(FileSlot& slot);
+
+void delete_file(const std::string& name);
+
+// The size in bytes of the file open in slot, its buffered writes included; 0 for a closed
+// slot. Never fails: the header scan and the vertex passes use it as their bound.
+std::uint64_t file_size(FileSlot& slot);

@@ -1,0 +1,101 @@
+// The key decoder: Enter, Backspace, Ctrl+C and the escape sequences of cursor and function keys.
+#include "platform/key_decoder.h"
+
+namespace {
+
+constexpr std::uint8_t escape = 27;
+
+void push_key(std::vector<Key>& keys, KeyKind kind, std::uint8_t code) {
+    keys.push_back(Key{kind, code});
+}
+
+// In pipe mode the bytes are the keys as they stand, but for the line ends of a text file:
+// LF is Enter, and CR LF is one Enter, not two.
+void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    bool was_cr = decoder.last_was_cr;
+    decoder.last_was_cr = byte == 13;
+    if (byte == 10) {
+        if (!was_cr)
+            push_key(keys, KeyKind::OneByte, 13);
+        return;
+    }
+    push_key(keys, KeyKind::OneByte, byte);
+}
+
+void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    switch (byte) {
+    case escape:
+        decoder.state = DecoderState::Escape;
+        break;
+    case 3: // Ctrl+C arrives as a byte because raw mode clears ISIG.
+        push_key(keys, KeyKind::Break, byte);
+        break;
+    case 10: // Some terminals send LF for Enter, and pasted text holds LF.
+    case 13:
+        push_key(keys, KeyKind::OneByte, 13);
+        break;
+    case 8:
+    case 127: // Most terminals send DEL for Backspace.
+        push_key(keys, KeyKind::OneByte, 8);
+        break;
+    default:
+        push_key(keys, KeyKind::OneByte, byte);
+        break;
+    }
+}
+
+} // namespace
+
+void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    if (decoder.mode == FrontEndMode::Pipe) {
+        decode_pipe_byte(decoder, byte, keys);
+        return;
+    }
+    switch (decoder.state) {
+    case DecoderState::Ground:
+        decode_ground_byte(decoder, byte, keys);
+        break;
+    case DecoderState::Escape:
+        if (byte == '[') {
+            decoder.state = DecoderState::Csi;
+        } else if (byte == 'O') {
+            decoder.state = DecoderState::SingleShift;
+        } else {
+            // ESC and then an ordinary key (Alt+key, or Escape typed twice): two keys.
+            push_key(keys, KeyKind::OneByte, escape);
+            decoder.state = DecoderState::Ground;
+            decode_ground_byte(decoder, byte, keys);
+        }
+        break;
+    case DecoderState::Csi:
+        if (byte == '[') {
+            decoder.state = DecoderState::CsiBracket;
+        } else if (byte >= 0x20 && byte <= 0x3f) {
+            // Parameter and intermediate bytes, as in ESC [ 1 ; 5 C.
+        } else if (byte >= 0x40 && byte <= 0x7e) {
+            push_key(keys, KeyKind::TwoByte, byte);
+            decoder.state = DecoderState::Ground;
+        } else {
+            // A broken sequence is dropped as one ignored key; the byte starts afresh.
+            push_key(keys, KeyKind::TwoByte, 0);
+            decoder.state = DecoderState::Ground;
+            decode_ground_byte(decoder, byte, keys);
+        }
+        break;
+    case DecoderState::CsiBracket:
+    case DecoderState::SingleShift:
+        push_key(keys, KeyKind::TwoByte, byte);
+        decoder.state = DecoderState::Ground;
+        break;
+    }
+}
+
+bool escape_pending(const KeyDecoder& decoder) { return decoder.state != DecoderState::Ground; }
+
+void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys) {
+    if (decoder.state == DecoderState::Escape)
+        push_key(keys, KeyKind::OneByte, escape);
+    else if (decoder.state != DecoderState::Ground)
+        push_key(keys, KeyKind::TwoByte, 0);
+    decoder.state = DecoderState::Ground;
+}

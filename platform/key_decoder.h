@@ -1,0 +1,40 @@
+// Turns the bytes read from the keyboard into keys, for the terminal and for pipe mode.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/session.h"
+
+enum class KeyKind {
+    OneByte, // code is the key's byte: 13 Enter, 8 Backspace, 9 Tab, 27 a lone Escape, ...
+    TwoByte, // a cursor or function key; code is the last byte of its sequence ('C' right)
+    Break,   // Ctrl+C at the terminal: it raises the end request instead of being a key
+};
+
+struct Key {
+    KeyKind kind = KeyKind::OneByte;
+    std::uint8_t code = 0;
+};
+
+enum class DecoderState {
+    Ground,      // between keys
+    Escape,      // after ESC
+    Csi,         // after ESC [ and any parameter bytes
+    CsiBracket,  // after ESC [ [, the console's F1 to F5
+    SingleShift, // after ESC O
+};
+
+struct KeyDecoder {
+    FrontEndMode mode = FrontEndMode::Pipe;
+    DecoderState state = DecoderState::Ground;
+    bool last_was_cr = false; // pipe mode: a LF right after a CR is the same Enter
+};
+
+// Feeds one byte; the keys it completes are appended to keys.
+void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys);
+
+// True while the decoder holds the start of an escape sequence; when no byte follows soon,
+// finish_escape makes the key of what was typed.
+bool escape_pending(const KeyDecoder& decoder);
+void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys);

@@ -1,0 +1,144 @@
+// The keyboard thread and its queue of keys, which the run's thread waits on.
+#include "platform/keyboard.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// A cursor key's bytes arrive together; an ESC with nothing after it for this long was typed alone.
+constexpr int lone_escape_milliseconds = 50;
+
+struct KeyQueue {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Key> keys;
+    bool ended = false; // key_fd has ended; the keys before the end stay to be taken
+};
+
+KeyQueue g_queue;
+std::thread g_reader;
+int g_wake_pipe[2] = {-1, -1}; // a byte on it tells the reader to stop
+int g_key_fd = -1;
+
+void queue_keys(const std::vector<Key>& keys) {
+    if (keys.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_queue.mutex);
+        for (const Key& key : keys) {
+            if (key.kind == KeyKind::Break)
+                raise_end_request(); // decided: the break key ends the run as closing the window does
+            else
+                g_queue.keys.push_back(key);
+        }
+    }
+    g_queue.changed.notify_all();
+}
+
+void end_keys() {
+    {
+        std::lock_guard<std::mutex> lock(g_queue.mutex);
+        g_queue.ended = true;
+    }
+    g_queue.changed.notify_all();
+}
+
+void read_keys(int key_fd, FrontEndMode mode, int wake_fd) {
+    KeyDecoder decoder;
+    decoder.mode = mode;
+    std::vector<Key> keys;
+    std::uint8_t buffer[256];
+    for (;;) {
+        pollfd fds[2] = {{key_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        int timeout = escape_pending(decoder) ? lone_escape_milliseconds : -1;
+        int ready = ::poll(fds, 2, timeout);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            break;
+        if (fds[1].revents != 0)
+            return; // the session is over
+        keys.clear();
+        if (ready == 0) {
+            finish_escape(decoder, keys);
+            queue_keys(keys);
+            continue;
+        }
+        ssize_t count = ::read(key_fd, buffer, sizeof buffer);
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0)
+            break;
+        for (ssize_t i = 0; i < count; ++i)
+            decode_key_byte(decoder, buffer[i], keys);
+        queue_keys(keys);
+    }
+    // The keys have ended, or reading them failed: both are the end of the keys.
+    keys.clear();
+    finish_escape(decoder, keys);
+    queue_keys(keys);
+    if (mode == FrontEndMode::Terminal)
+        raise_end_request(); // the terminal is gone
+    end_keys();
+}
+
+} // namespace
+
+void start_keyboard(int key_fd, FrontEndMode mode) {
+    g_key_fd = key_fd;
+    {
+        std::lock_guard<std::mutex> lock(g_queue.mutex);
+        g_queue.keys.clear();
+        g_queue.ended = false;
+    }
+    if (::pipe(g_wake_pipe) != 0) {
+        // Without the wake-up pipe the reader could not be stopped: there are no keys then.
+        end_keys();
+        return;
+    }
+    g_reader = std::thread(read_keys, key_fd, mode, g_wake_pipe[0]);
+}
+
+void stop_keyboard() {
+    if (g_reader.joinable()) {
+        std::uint8_t stop = 0;
+        while (::write(g_wake_pipe[1], &stop, 1) < 0 && errno == EINTR) {
+        }
+        g_reader.join();
+    }
+    for (int& fd : g_wake_pipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    std::lock_guard<std::mutex> lock(g_queue.mutex);
+    g_queue.keys.clear();
+}
+
+KeyWait wait_for_key(int timeout_milliseconds, Key& key) {
+    std::unique_lock<std::mutex> lock(g_queue.mutex);
+    g_queue.changed.wait_for(lock, std::chrono::milliseconds(timeout_milliseconds),
+                             [] { return !g_queue.keys.empty() || g_queue.ended; });
+    if (!g_queue.keys.empty()) {
+        key = g_queue.keys.front();
+        g_queue.keys.pop_front();
+        return KeyWait::Key;
+    }
+    return g_queue.ended ? KeyWait::EndOfKeys : KeyWait::Timeout;
+}
+
+void drop_waiting_keys() {
+    // Bytes typed but not read yet go too (nothing happens when key_fd is not a terminal).
+    ::tcflush(g_key_fd, TCIFLUSH);
+    std::lock_guard<std::mutex> lock(g_queue.mutex);
+    g_queue.keys.clear();
+}

@@ -1,0 +1,20 @@
+// The keyboard thread: reads the key bytes, decodes them and queues the keys for the run.
+#pragma once
+
+#include "platform/key_decoder.h"
+#include "platform/session.h"
+
+// Starts reading key_fd on a thread of its own, with an empty queue.
+void start_keyboard(int key_fd, FrontEndMode mode);
+
+// Stops the thread and waits for it; the keys still queued are dropped.
+void stop_keyboard();
+
+enum class KeyWait { Key, Timeout, EndOfKeys };
+
+// Takes the next key, waiting at most timeout_milliseconds for one. EndOfKeys once key_fd has
+// ended (or failed) and every key before its end has been taken.
+KeyWait wait_for_key(int timeout_milliseconds, Key& key);
+
+// Drops every key already queued.
+void drop_waiting_keys();

@@ -1,0 +1,192 @@
+// The life of one run: the front end set up and taken down, the run's own thread, its three
+// ends, the end request and the program's folder.
+//
+// How a run ends from inside. The run is one long routine of steps with no branch around any
+// of them; ending it early (the answer No, the end request at a step check or during a key wait,
+// the key after the final prompt) must therefore leave from deep inside it without the caller's
+// help. The run has a thread of its own, and stop_run ends that thread with pthread_exit. On
+// glibc, pthread_exit unwinds the run's stack like an exception that nothing can catch and runs
+// every destructor on it, so the run's state is freed and no lock is left held; run_session,
+// waiting in pthread_join, then takes the terminal down and returns. So nothing inside the run
+// calls exit() or throws, no function on the run's stack may be noexcept or catch everything
+// (the unwinding would stop there and end the process), and the run's thread is a bare
+// pthread, whose start routine is ours.
+#include "platform/session.h"
+
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/console.h"
+#include "platform/failure.h"
+#include "platform/file_access.h"
+#include "platform/front_end.h"
+#include "platform/keyboard.h"
+#include "platform/screen.h"
+#include "platform/terminal.h"
+
+namespace {
+
+Screen g_screen;
+SessionOptions g_options;
+void (*g_run)() = nullptr;
+pthread_t g_run_thread;
+RunEnd g_run_end = RunEnd::EndRequest;
+
+// Raised by the keyboard thread and the run; the signal handlers set a flag of their own.
+std::atomic<bool> g_end_request{false};
+volatile sig_atomic_t g_end_signal = 0;
+
+struct sigaction g_saved_hangup;
+struct sigaction g_saved_terminate;
+struct sigaction g_saved_interrupt;
+struct sigaction g_saved_broken_pipe;
+
+void on_end_signal(int) { g_end_signal = 1; }
+
+void install_end_signal_handlers() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_end_signal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGHUP, &action, &g_saved_hangup);
+    ::sigaction(SIGTERM, &action, &g_saved_terminate);
+    // Ctrl+C where the keys come from a pipe: the break key, which ends the run as it does at
+    // the terminal, with every file closed instead of lost.
+    ::sigaction(SIGINT, &action, &g_saved_interrupt);
+    // Output that has gone away is a failed write, which is the end request; the signal would
+    // instead kill the run with its files unclosed.
+    action.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &action, &g_saved_broken_pipe);
+}
+
+void uninstall_end_signal_handlers() {
+    ::sigaction(SIGHUP, &g_saved_hangup, nullptr);
+    ::sigaction(SIGTERM, &g_saved_terminate, nullptr);
+    ::sigaction(SIGINT, &g_saved_interrupt, nullptr);
+    ::sigaction(SIGPIPE, &g_saved_broken_pipe, nullptr);
+}
+
+void write_output(const std::string& bytes) {
+    if (!write_all(g_options.output_fd, bytes.data(), bytes.size()))
+        raise_end_request(); // nobody can see the run any more
+}
+
+// Pipe mode: every row that ends is a line of the transcript.
+void write_ended_row(const Screen& screen, int row) { write_output_line(row_text(screen, row)); }
+
+void* run_thread_main(void*) {
+    g_run();
+    // A run comes back only by mistake; it then ends as a run ends at its last step.
+    end_run();
+}
+
+} // namespace
+
+Screen& console_screen() { return g_screen; }
+
+FrontEndMode front_end_mode() { return g_options.mode; }
+
+void show_screen() { show_frame(g_screen); }
+
+void show_frame(const Screen& screen) {
+    if (g_options.mode == FrontEndMode::Terminal)
+        write_output(build_frame(screen));
+}
+
+void write_output_line(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    write_output(line);
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+RunEnd run_session(const SessionOptions& options, void (*run)()) {
+    if (options.mode == FrontEndMode::Terminal) {
+        int columns = 0;
+        int rows = 0;
+        if (read_terminal_size(options.output_fd, columns, rows) &&
+            (columns < screen_column_count || rows < screen_row_count)) {
+            // Nothing is set up yet, so there is nothing to take down.
+            std::string message = terminal_too_small_message(columns, rows);
+            write_all(STDERR_FILENO, message.data(), message.size());
+            std::exit(1);
+        }
+    }
+
+    // A process may hold several sessions (the tests do): each starts from nothing.
+    g_options = options;
+    g_run = run;
+    g_run_end = RunEnd::EndRequest;
+    clear_screen(g_screen);
+    g_screen.row_ended = options.mode == FrontEndMode::Pipe ? write_ended_row : nullptr;
+    g_end_request = false;
+    g_end_signal = 0;
+    clear_failure();
+
+    install_end_signal_handlers();
+    if (options.mode == FrontEndMode::Terminal) {
+        install_fatal_signal_handlers();
+        enter_raw_mode(options.key_fd, options.output_fd);
+        show_screen();
+    }
+    start_keyboard(options.key_fd, options.mode);
+
+    if (::pthread_create(&g_run_thread, nullptr, run_thread_main, nullptr) == 0)
+        ::pthread_join(g_run_thread, nullptr);
+
+    stop_keyboard();
+    if (options.mode == FrontEndMode::Terminal) {
+        restore_terminal();
+        uninstall_fatal_signal_handlers();
+    }
+    uninstall_end_signal_handlers();
+    return g_run_end;
+}
+
+void stop_run(RunEnd how) {
+    assert(::pthread_equal(::pthread_self(), g_run_thread));
+    close_all_files();
+    g_run_end = how;
+    ::pthread_exit(nullptr);
+}
+
+void raise_end_request() { g_end_request = true; }
+
+bool end_requested() { return g_end_request || g_end_signal != 0; }
+
+std::string screen_row(int row) { return row_text(g_screen, row); }
+
+void enter_program_folder() {
+    char path[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path)
+        return;
+    // On Linux only "/" parts folders: "\" and ":" are ordinary characters of a name.
+    std::string folder(path, static_cast<std::size_t>(length));
+    std::size_t slash = folder.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    folder.resize(slash == 0 ? 1 : slash);
+    if (::chdir(folder.c_str()) != 0)
+        return; // the run then resolves names in the folder it was started in
+}

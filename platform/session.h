@@ -1,0 +1,37 @@
+// The life of one run: its front end, its own thread, its ends, and the end request.
+#pragma once
+
+#include <string>
+
+enum class FrontEndMode {
+    Terminal, // stdin and stdout are a terminal: raw keys, the screen drawn, a boxed dialog
+    Pipe,     // keys are the bytes of key_fd; every ended row is a line on output_fd
+};
+
+struct SessionOptions {
+    FrontEndMode mode = FrontEndMode::Pipe;
+    int key_fd = 0;
+    int output_fd = 1;
+};
+
+// How a run ended. Each way closes every file; only the first has the key wait.
+enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest };
+
+// Runs `run` on a thread of its own with the front end of options, and returns when it has
+// ended, with every file closed and the terminal as it was before. A terminal smaller than
+// 80 x 25 gets a line on stderr instead, and the program ends with exit code 1 before the run.
+RunEnd run_session(const SessionOptions& options, void (*run)());
+
+// Ends the run from its own thread: closes every file and hands back to run_session.
+[[noreturn]] void stop_run(RunEnd how);
+
+// The end request: raised by the terminal closing (SIGHUP), Ctrl+C, or the end of the keys;
+// nothing lowers it during a run.
+void raise_end_request();
+bool end_requested();
+
+// Row 1 to 25 of the screen as the last run left it, without trailing blanks.
+std::string screen_row(int row);
+
+// Makes the folder that holds the program the working folder; a failure is ignored.
+void enter_program_folder();

@@ -1,0 +1,42 @@
+// The real system calls behind the file layer's seam.
+#include "platform/syscalls.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// Positions reach files of any size only with a 64-bit offset.
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits");
+
+namespace {
+
+// open is variadic; the table needs a fixed signature.
+int real_open(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+int real_close(int fd) {
+    return ::close(fd);
+}
+ssize_t real_pread(int fd, void* buffer, std::size_t size, off_t offset) {
+    return ::pread(fd, buffer, size, offset);
+}
+ssize_t real_pwrite(int fd, const void* data, std::size_t size, off_t offset) {
+    return ::pwrite(fd, data, size, offset);
+}
+int real_fstat(int fd, struct stat* info) {
+    return ::fstat(fd, info);
+}
+int real_stat(const char* path, struct stat* info) {
+    return ::stat(path, info);
+}
+int real_unlink(const char* path) {
+    return ::unlink(path);
+}
+
+} // namespace
+
+const Syscalls g_real_syscalls = {real_open,  real_close, real_pread, real_pwrite,
+                                  real_fstat, real_stat,  real_unlink};
+
+// Listed again rather than copied, so that both are set before any other file's initializer runs.
+Syscalls g_syscalls = {real_open,  real_close, real_pread, real_pwrite,
+                       real_fstat, real_stat,  real_unlink};

@@ -1,0 +1,28 @@
+// The system calls of the file layer, reached through one table of function pointers.
+//
+// The file layer calls the system for files only through g_syscalls, so a test can put in
+// wrappers that fail a chosen call with a chosen errno, or write fewer bytes than asked. That is
+// how the refusals that root never meets (permission denied, a full medium, a read fault) are
+// tested against real files, without a mock of the file system.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+struct Syscalls {
+    int (*open)(const char* path, int flags, mode_t mode);
+    int (*close)(int fd);
+    ssize_t (*pread)(int fd, void* buffer, std::size_t size, off_t offset);
+    ssize_t (*pwrite)(int fd, const void* data, std::size_t size, off_t offset);
+    int (*fstat)(int fd, struct stat* info);
+    int (*stat)(const char* path, struct stat* info);
+    int (*unlink)(const char* path);
+};
+
+// The real calls. Tests copy it to put the real calls back.
+extern const Syscalls g_real_syscalls;
+
+// The calls the file layer makes: the real ones unless a test has put others in.
+extern Syscalls g_syscalls;

@@ -1,0 +1,33 @@
+// The terminal front end: raw mode and its restoring, the alternate screen, and the frame drawn.
+#pragma once
+
+#include <string>
+
+#include "platform/screen.h"
+
+// The UTF-8 text of the glyph of a code page 437 byte, control bytes included.
+const char* code_page_437_glyph(std::uint8_t byte);
+
+// The whole screen as one string for the terminal: every row drawn at its place, then the
+// terminal's cursor put where the model's cursor stands.
+std::string build_frame(const Screen& screen);
+
+// Reads the terminal's size; false when it cannot be read.
+bool read_terminal_size(int fd, int& columns, int& rows);
+
+// The line that tells why the program does not start in a smaller terminal.
+std::string terminal_too_small_message(int columns, int rows);
+
+// Saves the settings of the terminal on key_fd, sets raw mode and switches output_fd to the
+// alternate screen. Every way out calls restore_terminal; a fatal signal does too, before it
+// ends the process. False when the terminal refused raw mode.
+bool enter_raw_mode(int key_fd, int output_fd);
+
+// Leaves the alternate screen and puts the saved settings back. Does nothing unless raw mode
+// is on, so it may be called again; async-signal-safe.
+void restore_terminal();
+
+// The fatal signals restore the terminal before they end the process; the handlers stay until
+// uninstall_fatal_signal_handlers.
+void install_fatal_signal_handlers();
+void uninstall_fatal_signal_handlers();

@@ -1,0 +1,254 @@
+// The whole run in pipe mode: the dialogue, the names, the opens, the three files and the ends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "converter/stages.h"
+#include "tests/mesh_builder.h"
+#include "tests/run_transcript.h"
+#include "tests/test_support.h"
+
+namespace {
+
+
+const std::vector<std::string> example_wrl = {
+    "#VRML V2.0 utf8",
+    "# Convert BINARY .ply to .wrl (vrml) . by Morvantellis . morvantellis.example",
+    "",
+    "Shape {",
+    "geometry IndexedFaceSet {",
+    "solid FALSE",
+    "coord Coordinate {",
+    "point [",
+    "0.00000 0.00000 0.00000,",
+    "1.00000 0.00000 0.00000,",
+    "0.00000 1.00000 0.00000,",
+    "0 0 0",
+    "]",
+    "}",
+    "colorPerVertex TRUE",
+    "color Color {",
+    "color [",
+    "1.000 0.000 0.000,",
+    "0.000 1.000 0.000,",
+    "0.000 0.000 1.000,",
+    "]",
+    "}",
+    "solid FALSE",
+    "creaseAngle 0.5",
+    "coordIndex [",
+    "0, 1, 2, -1,",
+    "]",
+    "colorIndex [",
+    "0, 1, 2, -1,",
+    "]",
+    "}",
+    "}",
+};
+
+const std::vector<std::string> example_iv = {
+    "#Inventor V2.1 ascii",
+    "# Convert BINARY .ply to .iv (Inventor) by Morvantellis morvantellis.example",
+    "",
+    "Separator {",
+    "LightModel { model PHONG }",
+    "ShapeHints { creaseAngle 0.5 }",
+    "Coordinate3 {",
+    "point [",
+    "0.00000 0.00000 0.00000,",
+    "1.00000 0.00000 0.00000,",
+    "0.00000 1.00000 0.00000,",
+    "0 0 0",
+    "]",
+    "}",
+    "Material {",
+    "ambientColor 0.1 0.1 0.1",
+    "diffuseColor [",
+    "1.000 0.000 0.000,",
+    "0.000 1.000 0.000,",
+    "0.000 0.000 1.000,",
+    "]",
+    "}",
+    "MaterialBinding { value PER_VERTEX_INDEXED }",
+    "IndexedFaceSet {",
+    "coordIndex [",
+    "0, 1, 2, -1,",
+    "]",
+    "materialIndex [",
+    "0, 1, 2, -1,",
+    "]",
+    "}",
+    "}",
+};
+
+std::string crlf_text(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::string example_stl_head() {
+    std::string head = "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
+    head.resize(80, ' ');
+    return head;
+}
+
+} // namespace
+
+TEST(Run, ConvertsTheExampleFaceFile) {
+    TempFolder folder;
+    const std::string input = face_file(example_vertices(), {{0, 1, 2}});
+    folder.write_file("in.ply", input);
+
+    ScriptedRun result = convert("in.ply\nout\n\n");
+
+    EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
+    EXPECT_EQ(result.transcript, dialogue("in.ply", "out", " in.ply > out.wrl & out.iv & out.stl") +
+                                     " NO tristrips found!\nPress any key to continue\n");
+    EXPECT_EQ(result.screen[14], " NO tristrips found!");
+    EXPECT_EQ(result.screen[15], "");
+    EXPECT_EQ(result.screen[24], "Press any key to continue");
+
+    EXPECT_EQ(folder.read_file("out.wrl"), crlf_text(example_wrl));
+    EXPECT_EQ(folder.read_file("out.iv"), crlf_text(example_iv));
+
+    std::string stl = example_stl_head();
+    append_int(stl, 1);
+    for (float value : {0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
+        append_float(stl, value);
+    stl += std::string(2, '\0');
+    EXPECT_EQ(stl.size(), 134u);
+    EXPECT_EQ(folder.read_file("out.stl"), stl);
+
+    EXPECT_FALSE(folder.file_exists("TEMP1.TMP"));
+    EXPECT_FALSE(folder.file_exists("TEMP2.TMP"));
+    EXPECT_EQ(folder.read_file("in.ply"), input);
+}
+
+TEST(Run, NamesComeFromTheAnswers) {
+    struct Case {
+        const char* name;
+        std::string first_answer;  // as typed
+        std::string input_name;    // the file the run opens
+        std::string second_answer; // as typed
+        std::string names_row;     // as the transcript shows it
+        std::string wrl_name;
+    };
+    const Case cases[] = {
+        {"second answer trimmed", "in.ply", "in.ply", "  cube  ",
+         " in.ply > cube.wrl & cube.iv & cube.stl", "cube.wrl"},
+        {"first answer kept as typed", " in.ply ", " in.ply ", "out",
+         "  in.ply  > out.wrl & out.iv & out.stl", "out.wrl"},
+        {"quoted first answer with a comma", "\"in,1.ply\"", "in,1.ply", "out",
+         " in,1.ply > out.wrl & out.iv & out.stl", "out.wrl"},
+        {"empty base name", "in.ply", "in.ply", "", " in.ply > .wrl & .iv & .stl", ".wrl"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        folder.write_file(c.input_name, face_file(example_vertices(), {{0, 1, 2}}));
+
+        ScriptedRun result = convert(c.first_answer + "\n" + c.second_answer + "\n\n");
+
+        EXPECT_EQ(result.transcript,
+                  dialogue(c.first_answer, c.second_answer, c.names_row) +
+                      " NO tristrips found!\nPress any key to continue\n");
+        EXPECT_EQ(folder.read_file(c.wrl_name), crlf_text(example_wrl));
+    }
+}
+
+TEST(Run, NamesRowStartsANewRowForANameThatNoLongerFits) {
+    TempFolder folder;
+    const std::string name(70, 'n');
+    folder.write_file(name, face_file(example_vertices(), {{0, 1, 2}}));
+
+    ScriptedRun result = convert(name + "\nout\n\n");
+
+    // " ", the name and " > " fill columns 1 to 74; "out.wrl" would pass column 80.
+    EXPECT_NE(result.transcript.find("\n " + name + " >\nout.wrl & out.iv & out.stl\n"),
+              std::string::npos)
+        << result.transcript;
+}
+
+TEST(Run, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {
+    TempFolder folder;
+    folder.write_file("in.ply", face_file(example_vertices(), {}));
+    folder.write_file("out.wrl", "older world");
+
+    ScriptedRun result = convert("in.ply\nout\n\n");
+
+    EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
+    EXPECT_EQ(result.transcript, dialogue("in.ply", "out", " in.ply > out.wrl & out.iv & out.stl") +
+                                     " FACE not found!\n NO tristrips found!\n"
+                                     "CAN NOT PROCESS FILE\nPress any key to continue\n");
+    EXPECT_EQ(folder.read_file("TEMP1.TMP"), "");
+    EXPECT_EQ(folder.read_file("TEMP2.TMP"), "");
+    EXPECT_EQ(folder.read_file("out.stl"), example_stl_head());
+    EXPECT_EQ(folder.read_file("out.wrl"), "older world");
+    EXPECT_FALSE(folder.file_exists("out.iv"));
+}
+
+TEST(Run, ReplacesAnOlderLongerStlWhole) {
+    TempFolder folder;
+    folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
+    folder.write_file("out.stl", std::string(1000, 'x'));
+
+    convert("in.ply\nout\n\n");
+
+    EXPECT_EQ(folder.read_file("out.stl").size(), 134u);
+}
+
+TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
+    TempFolder folder;
+
+    ScriptedRun result = convert("none.ply\nout\n\n");
+
+    EXPECT_EQ(result.transcript,
+              dialogue("none.ply", "out", " none.ply > out.wrl & out.iv & out.stl") +
+                  " end_header not found!\nCAN NOT PROCESS FILE\nPress any key to continue\n");
+    EXPECT_TRUE(folder.file_exists("none.ply"));
+    EXPECT_EQ(folder.read_file("none.ply"), "");
+    EXPECT_EQ(folder.read_file("out.stl"), example_stl_head());
+}
+
+TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
+    TempFolder folder;
+
+    ScriptedRun result = convert("\nout\ny\n\n");
+
+    EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
+    EXPECT_EQ(result.transcript, answers("", "out") +
+                                     "Unhandled Error #53\nLine:99\nFile not found\nContinue?\n"
+                                     "  > out.wrl & out.iv & out.stl\n"
+                                     " end_header not found!\nCAN NOT PROCESS FILE\n"
+                                     "Press any key to continue\n");
+}
+
+TEST(Run, MissingFolderFailsTheStlOpenThenItsHead) {
+    TempFolder folder;
+    folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
+
+    ScriptedRun result = convert("in.ply\nnowhere/out\ny\nn\n");
+
+    EXPECT_EQ(result.end, RunEnd::AnswerNo);
+    EXPECT_EQ(result.transcript,
+              answers("in.ply", "nowhere/out") +
+                  "Unhandled Error #76\nLine:102\nPath not found\nContinue?\n"
+                  " in.ply > nowhere/out.wrl & nowhere/out.iv & nowhere/out.stl\n"
+                  "Unhandled Error #52\nLine:115\nBad file name or number\nContinue?\n");
+    // No closes every file with what it holds and deletes nothing.
+    EXPECT_EQ(folder.read_file("TEMP1.TMP"), "");
+    EXPECT_TRUE(folder.file_exists("TEMP2.TMP"));
+}
+
+TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
+    TempFolder folder;
+
+    ScriptedRun result = convert("in.ply\n");
+
+    EXPECT_EQ(result.end, RunEnd::EndRequest);
+    EXPECT_EQ(result.transcript.find("Press any key"), std::string::npos);
+    EXPECT_FALSE(folder.file_exists("TEMP1.TMP"));
+}

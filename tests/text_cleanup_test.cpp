@@ -1,0 +1,64 @@
+// The clean-up pass: every temporary line reaches the final file trimmed and with single blanks.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "converter/stages.h"
+#include "tests/mesh_builder.h"
+#include "tests/test_support.h"
+
+namespace {
+
+std::string clean(const TempFolder& folder, const std::string& temporary_text) {
+    folder.write_file("TEMP1.TMP", temporary_text);
+    RunState run;
+    run.line_buffer.assign(80, ' ');
+    clean_up_text_file(run, "TEMP1.TMP", "out.wrl", 623);
+    return folder.read_file("out.wrl");
+}
+
+} // namespace
+
+TEST(TextCleanup, CleansEveryLine) {
+    struct Case {
+        const char* name;
+        std::string raw;
+        std::string final_line;
+    };
+    const Case cases[] = {
+        {"head line", "#VRML V2.0 utf8 ", "#VRML V2.0 utf8"},
+        {"single blank", " ", ""},
+        {"only blanks", "        ", ""},
+        {"indented keyword", "  geometry IndexedFaceSet {", "geometry IndexedFaceSet {"},
+        {"inner blanks", "     point    [", "point ["},
+        {"coordinate line", "      1.50000      -2.25000       0.00000,",
+         "1.50000 -2.25000 0.00000,"},
+        {"colour line", "0.502 1.000 0.000,", "0.502 1.000 0.000,"},
+        {"face line", " 0 ,  1 ,  2 , -1,", "0, 1, 2, -1,"},
+        {"negative index", " 12 , -5 ,  7 ,  300 , -1,", "12, -5, 7, 300, -1,"},
+        {"triangle line", " 0 ,  2 ,  1  -1,", "0, 2, 1 -1,"},
+        {"runs of two to four", "a  b   c    d", "a b c d"},
+        {"blanks before commas go", "x   ,  ,z", "x,,z"},
+        {"blanks after commas stay", "a , , b", "a,, b"},
+        {"tab is no blank", "\ta \t b", "\ta \t b"},
+        // The whole line reaches the final file: a long face keeps its end.
+        {"face line of 89 characters",
+         " 0 ,  1 ,  2 ,  3 ,  4 ,  5 ,  6 ,  7 ,  8 ,  9 ,  10 ,  11 ,  12 ,  13 ,  14 ,  15 , -1,",
+         "0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -1,"},
+        {"comment line", "# Convert BINARY .ply to .iv (Inventor) by Morvantellis  morvantellis.example     ",
+         "# Convert BINARY .ply to .iv (Inventor) by Morvantellis morvantellis.example"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        EXPECT_EQ(clean(folder, c.raw + "\r\n"), c.final_line + "\r\n");
+    }
+}
+
+TEST(TextCleanup, KeepsTheLinesAndTheirOrder) {
+    TempFolder folder;
+    // No empty line after the last, whether or not it has a line end.
+    EXPECT_EQ(clean(folder, "a\r\n\r\n b \r\n"), "a\r\n\r\nb\r\n");
+    EXPECT_EQ(clean(folder, "a\r\nb"), "a\r\nb\r\n");
+    EXPECT_EQ(folder.read_file("TEMP1.TMP"), "a\r\nb"); // the temporary file is left as it was
+}
