@@ -44,7 +44,7 @@ void scan_header(RunState& run) {
         if (header_cannot_end(run)) {
             print_row({" end_header not found!"});
             print_row({"CAN NOT PROCESS FILE"});
-            end_run();
+            end_run(186); // the early end, as after the checks
         }
         read_byte_at(run.input_file, run.read_pos, byte);
         check_step(118);
@@ -141,6 +141,6 @@ void scan_header(RunState& run) {
     if ((run.vertex_count == 0 || run.face_count == 0) && run.is_strip_file == 0) { // 184
         print_row({"CAN NOT PROCESS FILE"});
         check_step(185);
-        end_run(); // 186
+        end_run(186);
     }
 }

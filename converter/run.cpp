@@ -143,5 +143,5 @@ void run_converter() {
     check_step(681);
     delete_file("TEMP2.TMP");
     check_step(682);
-    end_run(); // 684
+    end_run(684);
 }

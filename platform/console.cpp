@@ -140,8 +140,9 @@ void input_answer(std::string& field) {
     field = answer_value(editor.answer);
 }
 
-void end_run() {
+void end_run(int step) {
     close_all_files();
+    check_step(step);
     Screen& screen = console_screen();
     // This row end only blanks row 25 for the prompt; it ends no row of the run's own.
     RowEndObserver observer = screen.row_ended;

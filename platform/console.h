@@ -14,8 +14,10 @@ void print_row(std::initializer_list<std::string_view> texts);
 void input_answer(std::string& field);
 
 // Closes every file, shows "Press any key to continue" alone on row 25, waits for a key and
-// ends the run. It does not return.
-[[noreturn]] void end_run();
+// ends the run. It does not return. step is the run's step that ends it (186 at the early end,
+// 684 at the normal end): bytes that cannot reach their file as the files close are reported
+// under it before the prompt, never lost in silence.
+[[noreturn]] void end_run(int step);
 
 // After every step: ends the run on an end request, else reports a pending failure.
 void check_step(int step);

@@ -31,7 +31,7 @@ void answer_twice() {
     check_step(87);
     input_answer(g_second_answer);
     check_step(89);
-    end_run();
+    end_run(684);
 }
 
 void print_rows_and_end() {
@@ -47,7 +47,7 @@ void print_rows_and_end() {
     check_step(85);
     print_row({"header\r"});
     check_step(86);
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -161,7 +161,7 @@ void print_three_rows_and_end() {
     check_step(6);
     print_row({"three"});
     check_step(7);
-    end_run();
+    end_run(684);
 }
 
 void print_thirty_rows_and_end() {
@@ -169,7 +169,7 @@ void print_thirty_rows_and_end() {
         print_row({"row ", std::to_string(i)});
         check_step(5);
     }
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -220,7 +220,7 @@ void fail_twice_in_one_step() {
     check_step(99);
     print_row({"after"});
     check_step(100);
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -257,7 +257,7 @@ namespace {
 void fail_with_unknown_code() {
     raise_failure(static_cast<Failure>(99));
     check_step(684);
-    end_run();
+    end_run(684);
 }
 
 void fail_and_keep_going() {
@@ -267,7 +267,7 @@ void fail_and_keep_going() {
     check_step(115);
     input_answer(g_answer);
     check_step(116);
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -297,7 +297,7 @@ void request_end_with_failure_pending() {
     raise_failure(Failure::PathNotFound);
     check_step(99);
     print_row({"never"});
-    end_run();
+    end_run(684);
 }
 
 void answer_once() {
@@ -305,7 +305,7 @@ void answer_once() {
     check_step(86);
     input_answer(g_answer);
     check_step(87);
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -363,7 +363,7 @@ void write_then_fail() {
     check_step(102);
     write_text_items(g_written_file, {"line two"}, EndLine::Yes);
     check_step(103);
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -406,7 +406,7 @@ void signal_then_step() {
     ::raise(g_signal_to_raise);
     check_step(6);
     print_row({"never"});
-    end_run();
+    end_run(684);
 }
 
 } // namespace
@@ -432,7 +432,7 @@ void print_into_closed_output() {
     check_step(5);
     print_row({"never"});
     check_step(6);
-    end_run();
+    end_run(684);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "converter/stages.h"
+#include "tests/fault_injection.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 #include "tests/test_support.h"
@@ -251,4 +252,24 @@ TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
     EXPECT_EQ(result.end, RunEnd::EndRequest);
     EXPECT_EQ(result.transcript.find("Press any key"), std::string::npos);
     EXPECT_FALSE(folder.file_exists("TEMP1.TMP"));
+}
+
+TEST(Run, BytesThatCannotReachTheirFileAtTheEndAreReported) {
+    // At the early end only the STL head is still buffered; a full medium refuses it.
+    TempFolder folder;
+    folder.write_file("in.ply", face_file(example_vertices(), {}));
+    FaultPlan plan;
+    plan.call = SystemCall::Pwrite;
+    plan.error = ENOSPC;
+    plan.persist = true;
+    FaultGuard guard(plan);
+
+    ScriptedRun result = convert("in.ply\nout\ny\n\n");
+
+    EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
+    EXPECT_EQ(result.transcript, standard_dialogue() +
+                                     " FACE not found!\n NO tristrips found!\nCAN NOT PROCESS FILE\n"
+                                     "Unhandled Error #75\nLine:186\nPath/File access error\n"
+                                     "Continue?\nPress any key to continue\n");
+    EXPECT_TRUE(guard.reached());
 }

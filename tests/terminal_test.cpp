@@ -148,7 +148,7 @@ void answer_and_end() {
     check_step(86);
     input_answer(g_answer);
     check_step(87);
-    end_run();
+    end_run(684);
 }
 
 void fail_then_end() {
@@ -158,7 +158,7 @@ void fail_then_end() {
     check_step(102);
     print_row({"after"});
     check_step(104);
-    end_run();
+    end_run(684);
 }
 
 } // namespace

@@ -36,6 +36,8 @@ function widen_box(v) {
     box_started = 1
 }
 
+BEGIN { vertex_no = 0 } # A number from the start: it names the vertices in x, y and z.
+
 !in_body {
     if ($1 == "element" && $2 == "vertex")
         vertex_count = $3
