@@ -23,7 +23,9 @@ bool holds_marker(const Window& w) {
     return w.window_1 == -1 || w.window_2 == -1 || w.window_3 == -1;
 }
 
-// Writes the triangle (p, q, r) to file: three index items with ", " between them, " -1,".
+// Writes the triangle (p, q, r) to file: three index items, each followed by ", ", then "-1,".
+// An index list needs a comma between every two values for an Inventor reader; without the
+// one before the -1 every strip file's scene would be refused.
 void write_triangle_line(FileSlot& file, std::int32_t p, std::int32_t q, std::int32_t r,
                          std::string& items) {
     items.clear();
@@ -35,7 +37,7 @@ void write_triangle_line(FileSlot& file, std::int32_t p, std::int32_t q, std::in
     const std::string_view text = items;
     write_text_items(file,
                      {text.substr(0, q_start), ", ", text.substr(q_start, r_start - q_start), ", ",
-                      text.substr(r_start), " -1,"},
+                      text.substr(r_start), ", -1,"},
                      EndLine::Yes);
 }
 

@@ -179,7 +179,9 @@ std::uint8_t gradient(std::int64_t step, std::int64_t steps) {
 
 // A whole number from 0 to range - 1. The modulo bias is harmless here, and unlike the
 // standard distributions this gives the same values with every standard library.
-std::int64_t draw(std::mt19937& generator, std::uint32_t range) { return generator() % range; }
+std::int64_t draw(std::mt19937& generator, std::uint32_t range) {
+    return generator() % range;
+}
 
 Vertex make_vertex(const Options& options, std::int64_t i, std::int64_t j,
                    std::mt19937& generator) {
