@@ -14,13 +14,21 @@ static_assert(std::numeric_limits<long double>::digits == 64,
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-bool is_sign(char c) { return c == '+' || c == '-'; }
+bool is_sign(char c) {
+    return c == '+' || c == '-';
+}
 
-bool is_exponent_letter(char c) { return c == 'D' || c == 'E' || c == 'd' || c == 'e'; }
+bool is_exponent_letter(char c) {
+    return c == 'D' || c == 'E' || c == 'd' || c == 'e';
+}
 
 // Blanks and tabs count for nothing in a decimal number, wherever they stand.
 std::size_t skip_blanks(std::string_view text, std::size_t pos) {
@@ -100,8 +108,8 @@ long double convert_decimal(bool negative, const std::string& digits, std::int64
                         : std::numeric_limits<long double>::infinity();
     if (leading_power < -5000)
         return negative ? -0.0L : 0.0L;
-    // strtold rounds to nearest, ties to even, on the exact decimal value. The program never
-    // calls setlocale, so the point of the C locale is the one it expects; this text has none.
+    // strtold rounds the exact decimal value to nearest, ties to even. The text has no point,
+    // so no locale can change how it reads.
     std::string canonical = negative ? "-" : "";
     canonical += digits;
     canonical += 'e';

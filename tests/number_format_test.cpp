@@ -131,8 +131,7 @@ TEST(NumberField, ShowsEveryDigitOfLargeMagnitudes) {
         {"2^64", 0x1p64f, "%18446744073709551616.00000", "%18446744073709551616.000"},
         {"FLT_MAX", FLT_MAX, "%340282346638528859811704183484516925440.00000",
          "%340282346638528859811704183484516925440.000"},
-        {"-FLT_MAX, the longest field", -FLT_MAX,
-         "%-340282346638528859811704183484516925440.00000",
+        {"-FLT_MAX, the longest field", -FLT_MAX, "%-340282346638528859811704183484516925440.00000",
          "%-340282346638528859811704183484516925440.000"},
     };
     for (const FieldCase& c : cases)
@@ -155,12 +154,9 @@ TEST(NumberField, FailsWithCode5ForNaNAndInfinity) {
         std::uint32_t bits;
     };
     const Case cases[] = {
-        {"quiet NaN", 0x7FC00000},
-        {"signalling NaN", 0x7F800001},
-        {"negative NaN", 0xFFC00000},
-        {"NaN with every fraction bit", 0x7FFFFFFF},
-        {"infinity", 0x7F800000},
-        {"negative infinity", 0xFF800000},
+        {"quiet NaN", 0x7FC00000},    {"signalling NaN", 0x7F800001},
+        {"negative NaN", 0xFFC00000}, {"NaN with every fraction bit", 0x7FFFFFFF},
+        {"infinity", 0x7F800000},     {"negative infinity", 0xFF800000},
     };
     clear_failure();
     for (const Case& c : cases) {
@@ -274,8 +270,8 @@ TEST(NumberField, MatchesTheExactReferenceOnASample) {
         const std::string want_colour = reference_field(value, expansion, 1, 3);
         if ((coordinate != want_coordinate || colour != want_colour) && ++mismatch_count <= 10) {
             ADD_FAILURE() << "bits 0x" << std::hex << bits << ": \"" << coordinate << "\" \""
-                          << colour << "\", want \"" << want_coordinate << "\" \""
-                          << want_colour << "\"";
+                          << colour << "\", want \"" << want_coordinate << "\" \"" << want_colour
+                          << "\"";
         }
     };
     // 1433 is prime, so the sample meets every low-bit pattern; 2^32 / 1433 is about 3 million.
