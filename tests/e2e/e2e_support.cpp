@@ -1,0 +1,252 @@
+// The folder of a whole-process test and the child processes it runs.
+#include "tests/e2e/e2e_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+std::string g_plyconv_path;
+
+// Generous: a run of a tiny mesh takes milliseconds; this only stops a hang.
+constexpr auto process_time_limit = std::chrono::seconds(60);
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+    return std::remove(path);
+}
+
+void make_folder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        std::perror(path.c_str());
+        std::abort();
+    }
+}
+
+// The environment of this process, without a TMUX of an outer session (it would point the
+// tmux client elsewhere) and with extra entries of the form NAME=value put over it.
+std::vector<std::string> child_environment(const std::vector<std::string>& extra) {
+    std::vector<std::string> entries;
+    auto overridden = [&extra](const std::string& entry) {
+        std::string name = entry.substr(0, entry.find('=') + 1);
+        if (name == "TMUX=")
+            return true;
+        for (const std::string& e : extra)
+            if (e.compare(0, name.size(), name) == 0)
+                return true;
+        return false;
+    };
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (!overridden(*entry))
+            entries.emplace_back(*entry);
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+} // namespace
+
+const std::string& plyconv_path() {
+    if (g_plyconv_path.empty()) {
+        std::fprintf(stderr, "usage: e2e_test [gtest options] PATH_OF_PLYCONV\n");
+        std::abort();
+    }
+    return g_plyconv_path;
+}
+
+void set_plyconv_path(const std::string& path) {
+    g_plyconv_path = path;
+}
+
+ProgramFolder::ProgramFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/plyconv-e2e-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::abort(); // no test may fall back to the working tree
+    }
+    root_ = pattern;
+    make_folder(program_folder());
+    make_folder(elsewhere_folder());
+    make_folder(pane_folder());
+
+    // A copy, so that the run's folder is this test's own.
+    std::string program = read_whole_file(plyconv_path());
+    if (program.empty()) {
+        std::fprintf(stderr, "cannot read %s\n", plyconv_path().c_str());
+        std::abort();
+    }
+    write_file("plyconv", program);
+    ::chmod((program_folder() + "/plyconv").c_str(), 0755);
+}
+
+ProgramFolder::~ProgramFolder() {
+    ::nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void ProgramFolder::write_file(const std::string& name, const std::string& bytes) const {
+    std::ofstream file(program_folder() + "/" + name, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ProgramFolder::read_file(const std::string& name) const {
+    return read_whole_file(program_folder() + "/" + name);
+}
+
+bool ProgramFolder::file_exists(const std::string& name) const {
+    struct stat info;
+    return ::lstat((program_folder() + "/" + name).c_str(), &info) == 0;
+}
+
+FileBytes ProgramFolder::files_beside_the_program() const {
+    FileBytes files;
+    for (const std::string& name : names_in_folder(program_folder()))
+        if (name != "plyconv")
+            files[name] = read_file(name);
+    return files;
+}
+
+std::set<std::string> names_in_folder(const std::string& path) {
+    std::set<std::string> names;
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr)
+        return names;
+    while (dirent* entry = ::readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.insert(name);
+    }
+    ::closedir(folder);
+    return names;
+}
+
+std::string read_whole_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& keys,
+                          const std::string& working_folder,
+                          const std::vector<std::string>& extra_environment) {
+    ProcessResult result;
+    int key_pipe[2], output_pipe[2], error_pipe[2];
+    if (::pipe(key_pipe) != 0 || ::pipe(output_pipe) != 0 || ::pipe(error_pipe) != 0) {
+        std::perror("pipe");
+        return result;
+    }
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> environment = child_environment(extra_environment);
+    std::vector<char*> argument_pointers = c_strings(arguments);
+    std::vector<char*> environment_pointers = c_strings(environment);
+    const std::string exec_failed = "cannot run " + argv[0] + "\n";
+
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(key_pipe[0], STDIN_FILENO);
+        ::dup2(output_pipe[1], STDOUT_FILENO);
+        ::dup2(error_pipe[1], STDERR_FILENO);
+        for (int fd : {key_pipe[0], key_pipe[1], output_pipe[0], output_pipe[1], error_pipe[0],
+                       error_pipe[1]})
+            ::close(fd);
+        if (::chdir(working_folder.c_str()) != 0)
+            ::_exit(126);
+        ::execvpe(argument_pointers[0], argument_pointers.data(), environment_pointers.data());
+        (void)!::write(STDERR_FILENO, exec_failed.data(), exec_failed.size());
+        ::_exit(127);
+    }
+    ::close(key_pipe[0]);
+    ::close(output_pipe[1]);
+    ::close(error_pipe[1]);
+
+    // The keys go in while the output comes out, so that neither side can block the other.
+    int key_fd = key_pipe[1];
+    ::fcntl(key_fd, F_SETFL, O_NONBLOCK);
+    std::size_t keys_written = 0;
+    if (keys.empty()) {
+        ::close(key_fd);
+        key_fd = -1;
+    }
+    int output_fd = output_pipe[0];
+    int error_fd = error_pipe[0];
+    const auto deadline = std::chrono::steady_clock::now() + process_time_limit;
+    while (output_fd >= 0 || error_fd >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timed_out = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        pollfd fds[3] = {{output_fd, POLLIN, 0}, {error_fd, POLLIN, 0}, {key_fd, POLLOUT, 0}};
+        if (::poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+        if (fds[2].revents != 0) {
+            ssize_t written =
+                ::write(key_fd, keys.data() + keys_written, keys.size() - keys_written);
+            if (written > 0)
+                keys_written += static_cast<std::size_t>(written);
+            if (written < 0 && errno != EAGAIN && errno != EINTR)
+                keys_written = keys.size(); // the program has stopped reading its keys
+            if (keys_written == keys.size()) {
+                ::close(key_fd);
+                key_fd = -1;
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            int& fd = i == 0 ? output_fd : error_fd;
+            std::string& text = i == 0 ? result.output : result.errors;
+            char buffer[4096];
+            ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count > 0) {
+                text.append(buffer, static_cast<std::size_t>(count));
+            } else if (count == 0 || errno != EINTR) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+    }
+    for (int fd : {key_fd, output_fd, error_fd})
+        if (fd >= 0)
+            ::close(fd);
+
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (result.timed_out)
+        result.exit_code = -1;
+    else if (WIFEXITED(status))
+        result.exit_code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exit_code = 128 + WTERMSIG(status);
+    return result;
+}
+
+ProcessResult run_in_pipe(const ProgramFolder& folder, const std::string& keys) {
+    return run_process({folder.program_folder() + "/plyconv"}, keys, folder.elsewhere_folder());
+}

@@ -1,0 +1,305 @@
+// The built program in a real 80 x 25 terminal (a tmux pane): the rows a user sees while
+// typing, the failure box and its answers, row 25 at the end, and the terminal settings put
+// back on every way out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/examples.h"
+#include "tests/e2e/tmux_pane.h"
+#include "tests/mesh_builder.h"
+#include "tests/run_transcript.h"
+
+namespace {
+
+using Rows = std::vector<std::string>;
+
+const std::string prompt_row = "Press any key to continue";
+const std::string second_prompt = " Enter name of ouput 3D file (Do not put extension)";
+
+// The screen of a run with no rows beyond those given: rows 1 to 25, blank below.
+Rows screen_of(Rows rows) {
+    rows.resize(25);
+    return rows;
+}
+
+// The banner and both answers, rows 1 to 12, then whatever follows.
+Rows dialogue_rows(const std::string& first_answer, const std::string& second_answer) {
+    Rows rows = banner_rows;
+    rows.push_back("? " + first_answer);
+    rows.push_back(second_prompt);
+    rows.push_back("? " + second_answer);
+    return rows;
+}
+
+// A row of the screen with `width` columns from `column` (1-based) covered by box cells (text
+// of code page 437 frame glyphs in UTF-8); the row's own text shows on both sides of the box.
+std::string boxed_row(const std::string& under, int column, int width, const std::string& cells) {
+    std::string left = under.substr(0, std::min(under.size(), std::size_t(column - 1)));
+    left.resize(static_cast<std::size_t>(column - 1), ' ');
+    std::size_t right_start = static_cast<std::size_t>(column - 1 + width);
+    std::string right = under.size() > right_start ? under.substr(right_start) : "";
+    return left + cells + right;
+}
+
+// Rows 9 to 16 of the screen covered by a box whose eight rows are given.
+Rows with_box(Rows screen, int column, int width, const Rows& box) {
+    for (std::size_t i = 0; i < box.size(); ++i)
+        screen[8 + i] = boxed_row(screen[8 + i], column, width, box[i]);
+    return screen;
+}
+
+std::string repeated(const std::string& glyph, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += glyph;
+    return text;
+}
+
+// What every way out of the program leaves in the pane: exit code 0, the settings as before
+// it started, the user's own screen back (the shell in the pane printed nothing) and a cursor.
+void expect_terminal_restored(const TmuxPane& pane) {
+    ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+    EXPECT_EQ(pane.exit_code(), "0");
+    EXPECT_FALSE(pane.settings_before().empty());
+    EXPECT_EQ(pane.settings_after(), pane.settings_before());
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+    EXPECT_EQ(pane.pane_value("#{cursor_flag}"), "1");
+    EXPECT_EQ(pane.screen(), screen_of({}));
+}
+
+// Waits for the first prompt of a fresh run in an 80 x 25 pane.
+void wait_for_first_prompt(const TmuxPane& pane) {
+    ASSERT_EQ(pane.pane_value("#{pane_width}x#{pane_height}"), "80x25");
+    ASSERT_TRUE(pane.wait_for_row(10, "?")) << pane.last_screen();
+}
+
+} // namespace
+
+TEST(TerminalMode, DialogueEditsTheAnswersAndConvertsOnScreen) {
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in,1.ply", input);
+    TmuxPane pane(folder);
+
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+    Rows banner = banner_rows;
+    banner.push_back("?");
+    EXPECT_EQ(pane.screen(), screen_of(banner));
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "1");
+    EXPECT_EQ(pane.cursor().row, 10);
+    EXPECT_EQ(pane.cursor().column, 3); // after "? "
+
+    // A quoted answer may hold a comma; Backspace takes back the last character.
+    pane.type("\"in,1.plx");
+    ASSERT_TRUE(pane.wait_for_row(10, "? \"in,1.plx")) << pane.last_screen();
+    pane.press("BSpace");
+    ASSERT_TRUE(pane.wait_for_row(10, "? \"in,1.pl")) << pane.last_screen();
+    pane.type("y\"");
+    ASSERT_TRUE(pane.wait_for_row(10, "? \"in,1.ply\"")) << pane.last_screen();
+    // Nothing may follow the closing quote: the z is refused, so Backspace takes the quote.
+    pane.type("z");
+    pane.press("BSpace");
+    ASSERT_TRUE(pane.wait_for_row(10, "? \"in,1.ply")) << pane.last_screen();
+    pane.type("\"");
+    ASSERT_TRUE(pane.wait_for_row(10, "? \"in,1.ply\"")) << pane.last_screen();
+    pane.press("Enter");
+
+    ASSERT_TRUE(pane.wait_for_row(12, "?")) << pane.last_screen();
+    EXPECT_EQ(pane.screen()[10], second_prompt);
+    // Outside quotes the comma is refused: it never reaches the row or the answer.
+    pane.type("ou");
+    ASSERT_TRUE(pane.wait_for_row(12, "? ou")) << pane.last_screen();
+    pane.type(",");
+    pane.type("t");
+    ASSERT_TRUE(pane.wait_for_row(12, "? out")) << pane.last_screen();
+    EXPECT_EQ(pane.cursor().column, 6);
+    pane.press("Enter");
+
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    Rows rows = dialogue_rows("\"in,1.ply\"", "out");
+    rows.push_back("");
+    rows.push_back(" in,1.ply > out.wrl & out.iv & out.stl");
+    rows.push_back(" NO tristrips found!");
+    rows.resize(24);
+    rows.push_back(prompt_row); // alone on row 25
+    EXPECT_EQ(pane.screen(), rows);
+    EXPECT_EQ(pane.cursor().row, 25);
+    EXPECT_EQ(pane.cursor().column, 26);
+    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in,1.ply", input},
+                                                            {"out.wrl", final_wrl(example_lists())},
+                                                            {"out.iv", final_iv(example_lists())},
+                                                            {"out.stl", example_stl()}}));
+
+    pane.type("q");
+    expect_terminal_restored(pane);
+}
+
+TEST(TerminalMode, FailureBoxTakesTabAndEnterAndNoEndsTheRun) {
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+
+    pane.type("in.ply");
+    pane.press("Enter");
+    pane.type("nowhere/out");
+    pane.press("Enter");
+
+    // The STL open fails before the names row: the box stands over the dialogue, centred,
+    // with Yes in focus.
+    Rows dialogue = screen_of(dialogue_rows("in.ply", "nowhere/out"));
+    // clang-format off
+    const Rows path_box = {
+        "╔══ Unhandled Error #76 ══╗",
+        "║" + std::string(25, ' ') + "║",
+        "║  Line:102               ║",
+        "║  Path not found         ║",
+        "║  Continue?              ║",
+        "║" + std::string(25, ' ') + "║",
+        "║    [ Yes ]      No      ║",
+        "╚" + repeated("═", 25) + "╝",
+    };
+    // clang-format on
+    const Rows first_box = with_box(dialogue, 27, 27, path_box);
+    ASSERT_TRUE(pane.wait_for_row(16, first_box[15])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), first_box);
+    EXPECT_EQ(pane.cursor().row, 15);
+    EXPECT_EQ(pane.cursor().column, 34); // on Yes
+
+    pane.press("Tab");
+    Rows no_in_focus = first_box;
+    no_in_focus[14] = boxed_row(dialogue[14], 27, 27, "║      Yes      [ No ]    ║");
+    ASSERT_TRUE(pane.wait_for_row(15, no_in_focus[14])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), no_in_focus);
+    EXPECT_EQ(pane.cursor().column, 45); // on No
+    pane.press("Tab");
+    ASSERT_TRUE(pane.wait_for_row(15, first_box[14])) << pane.last_screen();
+
+    // Enter takes Yes: the run goes on, prints the names row, and the STL head fails next.
+    pane.press("Enter");
+    Rows names = dialogue;
+    names[13] = " in.ply > nowhere/out.wrl & nowhere/out.iv & nowhere/out.stl";
+    // clang-format off
+    const Rows closed_box = {
+        "╔═══ Unhandled Error #52 ═══╗",
+        "║" + std::string(27, ' ') + "║",
+        "║  Line:115                 ║",
+        "║  Bad file name or number  ║",
+        "║  Continue?                ║",
+        "║" + std::string(27, ' ') + "║",
+        "║     [ Yes ]      No       ║",
+        "╚" + repeated("═", 27) + "╝",
+    };
+    // clang-format on
+    const Rows second_box = with_box(names, 26, 29, closed_box);
+    ASSERT_TRUE(pane.wait_for_row(12, second_box[11])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), second_box);
+    EXPECT_EQ(pane.cursor().row, 15);
+    EXPECT_EQ(pane.cursor().column, 34);
+
+    // No ends at once: no key prompt, every file closed as it stands, nothing deleted.
+    pane.type("n");
+    expect_terminal_restored(pane);
+    EXPECT_EQ(folder.files_beside_the_program(),
+              (FileBytes{{"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}));
+}
+
+TEST(TerminalMode, YesPutsTheScreenBackAndTheRunGoesOn) {
+    ProgramFolder folder;
+    const std::string input = overflowing_example_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+
+    pane.type("in.ply");
+    pane.press("Enter");
+    pane.type("out");
+    pane.press("Enter");
+
+    Rows names = dialogue_rows("in.ply", "out");
+    names.push_back("");
+    names.push_back(" in.ply > out.wrl & out.iv & out.stl");
+    // clang-format off
+    const Rows overflow_box = {
+        "╔══ Unhandled Error #6 ══╗",
+        "║" + std::string(24, ' ') + "║",
+        "║  Line:159              ║",
+        "║  Overflow              ║",
+        "║  Continue?             ║",
+        "║" + std::string(24, ' ') + "║",
+        "║   [ Yes ]      No      ║",
+        "╚" + repeated("═", 24) + "╝",
+    };
+    // clang-format on
+    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box);
+    ASSERT_TRUE(pane.wait_for_row(16, boxed[15])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), boxed);
+
+    pane.type("Y");
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    // Every row the box covered shows its own text again; the scan's message follows.
+    Rows rows = names;
+    rows.push_back(" NO tristrips found!");
+    rows.resize(24);
+    rows.push_back(prompt_row);
+    EXPECT_EQ(pane.screen(), rows);
+    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input},
+                                                            {"out.wrl", final_wrl(example_lists())},
+                                                            {"out.iv", final_iv(example_lists())},
+                                                            {"out.stl", example_stl()}}));
+
+    pane.press("Enter");
+    expect_terminal_restored(pane);
+}
+
+TEST(TerminalMode, CtrlCEndsTheRunAndRestoresTheTerminal) {
+    const std::string input = example_face_file();
+    struct Case {
+        const char* name;
+        std::function<void(const TmuxPane&)> reach; // from the first prompt to the moment
+        FileBytes files;
+    };
+    const Case cases[] = {
+        {"at the first prompt", [](const TmuxPane&) {}, {{"in.ply", input}}},
+        {"in a failure box",
+         [](const TmuxPane& pane) {
+             pane.type("in.ply");
+             pane.press("Enter");
+             pane.type("nowhere/out");
+             pane.press("Enter");
+             ASSERT_TRUE(pane.wait_for_text("Unhandled Error #76")) << pane.last_screen();
+         },
+         {{"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}},
+        // The run is over by then: its files are complete.
+        {"in the final wait",
+         [](const TmuxPane& pane) {
+             pane.type("in.ply");
+             pane.press("Enter");
+             pane.type("out");
+             pane.press("Enter");
+             ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+         },
+         {{"in.ply", input},
+          {"out.wrl", final_wrl(example_lists())},
+          {"out.iv", final_iv(example_lists())},
+          {"out.stl", example_stl()}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+        TmuxPane pane(folder);
+        ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+        ASSERT_NO_FATAL_FAILURE(c.reach(pane));
+
+        pane.press("C-c");
+        expect_terminal_restored(pane);
+        EXPECT_EQ(folder.files_beside_the_program(), c.files);
+    }
+}
