@@ -107,9 +107,10 @@ TerminalRun run_in_terminal(const std::vector<Typing>& typing, void (*run)()) {
                 if (found == std::string::npos)
                     break;
                 search_from = found + next.after.size();
+                // Counted before the write: the run may end on these keys before it returns.
+                ++typed_count;
                 if (::write(pty.user, next.keys.data(), next.keys.size()) < 0)
                     break;
-                ++typed_count;
             }
         }
     });
