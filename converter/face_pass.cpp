@@ -22,7 +22,7 @@ void write_first_face_pass(RunState& run) {
     std::string item;
     // 64 bits, so that a count of 2^31 - 1 ends without the counter wrapping.
     for (std::int64_t face_no = 1; face_no <= run.face_count; ++face_no) { // 460
-        if (past_the_records(run, face_no))
+        if (past_the_records(run, run.face_count))
             break;
         read_byte_at(run.input_file, run.read_pos, count_byte);
         check_step(461);
@@ -65,7 +65,7 @@ void write_second_face_pass(RunState& run) {
     std::int32_t index = 0;
     std::string item;
     for (std::int64_t face_no = 1; face_no <= run.face_count; ++face_no) { // 586
-        if (past_the_records(run, face_no))
+        if (past_the_records(run, run.face_count))
             break;
         read_byte_at(run.input_file, run.read_pos, count_byte);
         check_step(587);

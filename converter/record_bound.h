@@ -6,11 +6,12 @@
 #include "converter/run_state.h"
 #include "platform/file_access.h"
 
-// Up to this many records a loop reads missing ones as zeros; beyond it a damaged header could
-// make it write without end, so it stops at the first record that starts past the file's end.
-constexpr std::uint64_t zero_fill_record_limit = 16777216; // 2^24
+// A count up to this many records reads the records missing from the file as zeros; a larger
+// one comes from a damaged header as often as not and could make a pass write without end, so
+// its loop stops at the first record that starts at or past the end of the file.
+constexpr double zero_fill_record_limit = 16777216; // 2^24
 
-inline bool past_the_records(RunState& run, std::uint64_t record_no) {
-    return record_no > zero_fill_record_limit &&
+inline bool past_the_records(RunState& run, double record_count) {
+    return record_count > zero_fill_record_limit &&
            run.read_pos > static_cast<double>(file_size(run.input_file));
 }

@@ -101,7 +101,7 @@ void walk_first_pass(RunState& run) {
     // The end test forms the next value in 64 bits, so a count of 2^31 - 1 ends.
     for (std::int64_t strip_index_no = 4; strip_index_no <= strip_index_count;
          ++strip_index_no) { // 373
-        if (past_the_records(run, strip_index_no))
+        if (past_the_records(run, strip_index_count))
             break;
         read_int_at(run.input_file, run.read_pos, w.window_3);
         check_step(374);
@@ -185,7 +185,7 @@ void walk_second_pass(RunState& run) {
 
     for (std::int64_t strip_index_no = 4; strip_index_no <= strip_index_count;
          ++strip_index_no) { // 554
-        if (past_the_records(run, strip_index_no))
+        if (past_the_records(run, strip_index_count))
             break;
         read_int_at(run.input_file, run.read_pos, w.window_3);
         check_step(555);

@@ -43,7 +43,7 @@ void write_coordinate_pass(RunState& run) {
     // A 64-bit counter: a 32-bit float stops counting at 2^24.
     for (std::uint64_t record_no = 1; static_cast<double>(record_no) <= run.vertex_count;
          ++record_no) { // 220
-        if (past_the_records(run, record_no))
+        if (past_the_records(run, run.vertex_count))
             break;
         read_float_at(run.input_file, run.read_pos, read_value);
         check_step(221);
@@ -90,7 +90,7 @@ void write_colour_pass(RunState& run) {
     std::string line;
     for (std::uint64_t record_no = 1; static_cast<double>(record_no) <= run.vertex_count;
          ++record_no) { // 257
-        if (past_the_records(run, record_no))
+        if (past_the_records(run, run.vertex_count))
             break;
         run.read_pos += 4;
         check_step(260);

@@ -231,7 +231,23 @@ bool may_open(const FileSlot& slot, const std::string& name) {
 
 // Gives the 0-based offset of a 1-based position rounded to the nearest whole number, ties to
 // even (std::nearbyint in the default rounding mode); false when that is below 1.
+bool offset_of(double position, std::uint64_t& offset);
+
+// The usual position: a whole number from 1 on, which rounds to itself without a library call.
+// False for any other; offset_of then gives its offset or refuses it.
+bool whole_offset_of(double position, std::uint64_t& offset) {
+    if (!(position >= 1.0 && position < 0x1p63))
+        return false;
+    const std::int64_t whole = static_cast<std::int64_t>(position);
+    if (static_cast<double>(whole) != position)
+        return false;
+    offset = static_cast<std::uint64_t>(whole) - 1;
+    return true;
+}
+
 bool offset_of(double position, std::uint64_t& offset) {
+    if (whole_offset_of(position, offset))
+        return true;
     // NaN, the infinities and magnitudes of 2^63 or more are no 64-bit integer: below 1.
     if (!(std::fabs(position) < 0x1p63))
         return false;
@@ -261,8 +277,9 @@ std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, 
     return written;
 }
 
-// Puts the pending bytes into the file. What does not reach it is dropped, its code raised,
-// and a text writer goes on where its file now ends.
+// Puts the pending bytes into the file. What does not reach it stays pending, its code raised,
+// so that a refusal loses no byte of the earlier steps that wrote it: the next flush, or the
+// close, tries those bytes again.
 bool flush_writes(FileSlot& slot) {
     OpenFile& file = *slot.file;
     if (file.pending_size == 0)
@@ -271,12 +288,14 @@ bool flush_writes(FileSlot& slot) {
     std::size_t written =
         write_fully(slot.fd, file.pending_start, file.write_buffer.get(), file.pending_size, error);
     file.size_known = false;
-    bool complete = written == file.pending_size;
-    file.pending_size = 0;
-    if (complete)
+    if (written == file.pending_size) {
+        file.pending_size = 0;
         return true;
-    if (slot.mode == FileMode::TextWriter)
-        slot.position = file.pending_start + written;
+    }
+    std::memmove(file.write_buffer.get(), file.write_buffer.get() + written,
+                 file.pending_size - written);
+    file.pending_start += written;
+    file.pending_size -= written;
     raise_failure(write_refusal(error));
     return false;
 }
@@ -297,6 +316,13 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
         return true;
     if (file.block_memory)
         drop_blocks(file, offset, size);
+    // The short path: the bytes continue the pending ones and fit beside them.
+    if (file.pending_size != 0 && offset == file.pending_start + file.pending_size &&
+        size <= write_buffer_size - file.pending_size) {
+        std::memcpy(file.write_buffer.get() + file.pending_size, data, size);
+        file.pending_size += size;
+        return true;
+    }
     bool continues = offset == file.pending_start + file.pending_size;
     if (file.pending_size != 0 && (!continues || file.pending_size + size > write_buffer_size))
         if (!flush_writes(slot))
@@ -374,15 +400,33 @@ CacheBlock* block_at(FileSlot& slot, std::uint64_t offset) {
     return &block;
 }
 
+bool holds_bytes(const CacheBlock& block, std::uint64_t offset, std::size_t size) {
+    return block.last_use != 0 && offset >= block.start && offset - block.start + size <= block.length;
+}
+
+// The block that holds all size bytes at offset, taken as block_at takes it; null when no
+// block holds them all. The block of the last read is tried first: the vertex passes and the
+// text reader stay in one block for thousands of reads.
+CacheBlock* block_holding(OpenFile& file, std::uint64_t offset, std::size_t size) {
+    CacheBlock* block = &file.blocks[file.recent_block];
+    if (!holds_bytes(*block, offset, size)) {
+        // The facets go back to vertex rows in other blocks than the face records.
+        int i = 0;
+        while (i < block_count && !holds_bytes(file.blocks[i], offset, size))
+            ++i;
+        if (i == block_count)
+            return nullptr;
+        file.recent_block = i;
+        block = &file.blocks[i];
+    }
+    block->last_use = ++file.use_clock;
+    return block;
+}
+
 // Copies the size bytes at offset into out; those at or past the end of the file are 0.
 bool read_cached(FileSlot& slot, std::uint64_t offset, std::uint8_t* out, std::size_t size) {
-    OpenFile& file = *slot.file;
-    // The short path: the whole value lies in the block of the last read.
-    CacheBlock& recent = file.blocks[file.recent_block];
-    if (recent.last_use != 0 && offset >= recent.start &&
-        offset - recent.start + size <= recent.length) {
-        std::memcpy(out, recent.bytes + (offset - recent.start), size);
-        recent.last_use = ++file.use_clock;
+    if (const CacheBlock* block = block_holding(*slot.file, offset, size)) {
+        std::memcpy(out, block->bytes + (offset - block->start), size);
         return true;
     }
     while (size > 0) {
@@ -429,7 +473,101 @@ bool look_at(FileSlot& slot, std::uint64_t offset, int& byte) {
     return true;
 }
 
+// Copies size bytes from data to out. The texts of a line and the lines themselves are a few
+// to some 80 characters, which overlapping moves of a fixed size copy without a library call.
+void copy_short(std::uint8_t* out, const void* from, std::size_t size) {
+    const char* data = static_cast<const char*>(from);
+    if (size > 64) {
+        std::memcpy(out, data, size);
+    } else if (size > 32) {
+        std::memcpy(out, data, 16);
+        std::memcpy(out + 16, data + 16, 16);
+        std::memcpy(out + size - 32, data + size - 32, 16);
+        std::memcpy(out + size - 16, data + size - 16, 16);
+    } else if (size >= 16) {
+        std::memcpy(out, data, 16);
+        std::memcpy(out + size - 16, data + size - 16, 16);
+    } else if (size >= 8) {
+        std::memcpy(out, data, 8);
+        std::memcpy(out + size - 8, data + size - 8, 8);
+    } else if (size >= 4) {
+        std::memcpy(out, data, 4);
+        std::memcpy(out + size - 4, data + size - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < size; ++i)
+            out[i] = static_cast<std::uint8_t>(data[i]);
+    }
+}
+
+// 1 in the top bit of every byte of word that is CR, LF or 26, else 0. Exact: a byte's sum
+// never carries into the next.
+std::uint64_t line_end_bytes(std::uint64_t word) {
+    const std::uint64_t each_byte = 0x0101010101010101;
+    const std::uint64_t low_seven = 0x7F7F7F7F7F7F7F7F;
+    std::uint64_t found = 0;
+    for (std::uint64_t byte : {std::uint64_t{carriage_return}, std::uint64_t{line_feed},
+                               std::uint64_t{end_of_text}}) {
+        const std::uint64_t x = word ^ (byte * each_byte);
+        found |= ~(((x & low_seven) + low_seven) | x | low_seven);
+    }
+    return found;
+}
+
+// How many of the count bytes at data come before the first CR, LF or 26; count when none
+// does. Eight bytes at a time: a line is some 20 to 45 characters.
+std::size_t bytes_before_line_end(const std::uint8_t* data, std::size_t count) {
+    std::size_t taken = 0;
+    for (; taken + 8 <= count; taken += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + taken, sizeof word);
+        if (const std::uint64_t found = line_end_bytes(word))
+            return taken + static_cast<std::size_t>(__builtin_ctzll(found)) / 8;
+    }
+    while (taken < count && data[taken] != carriage_return && data[taken] != line_feed &&
+           data[taken] != end_of_text)
+        ++taken;
+    return taken;
+}
+
+// Sets line_buffer to the whole line, then blanks up to 80 characters.
+void set_padded_line(std::string& line_buffer, const std::uint8_t* line, std::size_t size) {
+    // The buffer is 80 wide after every short line, so it is filled where it stands: 80 blanks
+    // of a fixed size, which take no library call, then the line over them.
+    line_buffer.resize(std::max(size, line_width));
+    std::memset(line_buffer.data(), ' ', line_width);
+    copy_short(reinterpret_cast<std::uint8_t*>(line_buffer.data()), line, size);
+}
+
+// The short path of read_text_line: the line, its line end and the byte after them all lie in
+// the block of the last read, so no read can fail and the file's end is not near. Takes the
+// line as read_text_line does and gives true; false, with nothing changed, otherwise.
+bool take_line_in_recent_block(FileSlot& slot, std::string& line_buffer) {
+    OpenFile& file = *slot.file;
+    CacheBlock& block = file.blocks[file.recent_block];
+    if (!holds_bytes(block, slot.position, 1))
+        return false;
+    const std::uint8_t* data = block.bytes + (slot.position - block.start);
+    const std::size_t count = static_cast<std::size_t>(block.length - (slot.position - block.start));
+    const std::size_t taken = bytes_before_line_end(data, count);
+    // A byte 26, or a line that runs on into the next block: the long path.
+    if (taken == count || data[taken] == end_of_text)
+        return false;
+    std::size_t next = taken + 1; // the byte after the line end
+    if (next < count && data[next] == (data[taken] == carriage_return ? line_feed : carriage_return))
+        ++next; // CR LF and LF CR are one line end
+    if (next >= count)
+        return false;
+    set_padded_line(line_buffer, data, taken);
+    slot.position += next;
+    slot.end_mark = data[next] == end_of_text;
+    block.last_use = ++file.use_clock;
+    return true;
+}
+
 bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
+    const CacheBlock& recent = file.blocks[file.recent_block];
+    if (recent.last_use != 0 && offset >= recent.start && offset - recent.start < recent.length)
+        return true;
     for (const CacheBlock& block : file.blocks)
         if (block.last_use != 0 && offset >= block.start && offset - block.start < block.length)
             return true;
@@ -475,6 +613,42 @@ void write_bytes_at(FileSlot& slot, double position, const std::uint8_t* data, s
         slot.position = offset + size;
 }
 
+// The short path of a read of one value (1 or 4 bytes): a slot that may be read, a whole
+// position, nothing pending to write and a block that holds the whole value. Every other read
+// takes read_bytes_at, whose checks then find what this one found.
+bool read_value_at(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
+    std::uint64_t offset = 0;
+    if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
+        !slot.may_read || !whole_offset_of(position, offset) || slot.file->pending_size != 0)
+        return read_bytes_at(slot, position, out, size);
+    const CacheBlock* block = block_holding(*slot.file, offset, size);
+    if (!block)
+        return read_bytes_at(slot, position, out, size);
+    std::memcpy(out, block->bytes + (offset - block->start), size);
+    slot.position = offset + size;
+    return true;
+}
+
+// The short path of a write of one value: it continues the pending bytes and fits beside
+// them, so no system call is made and nothing can fail. Every other write takes
+// write_bytes_at.
+void write_value_at(FileSlot& slot, double position, const std::uint8_t* data, std::size_t size) {
+    std::uint64_t offset = 0;
+    if (!failure_pending() && slot.is_open && slot.mode == FileMode::ByteAccess &&
+        slot.may_write && whole_offset_of(position, offset)) {
+        OpenFile& file = *slot.file;
+        if (!file.block_memory && file.pending_size != 0 &&
+            offset == file.pending_start + file.pending_size &&
+            size <= write_buffer_size - file.pending_size) {
+            std::memcpy(file.write_buffer.get() + file.pending_size, data, size);
+            file.pending_size += size;
+            slot.position = offset + size;
+            return;
+        }
+    }
+    write_bytes_at(slot, position, data, size);
+}
+
 // A text writer appends at its position, which is the size of what it has written.
 bool append_text(FileSlot& slot, std::string_view text) {
     if (!write_at(slot, slot.position, reinterpret_cast<const std::uint8_t*>(text.data()),
@@ -486,7 +660,9 @@ bool append_text(FileSlot& slot, std::string_view text) {
 
 // Flushes and releases an open slot, whatever is pending.
 void release_slot(FileSlot& slot) {
-    flush_writes(slot);
+    // A refused flush is tried once more before the bytes are let go with the file.
+    if (!flush_writes(slot))
+        flush_writes(slot);
     // Some file systems (NFS) report a lost write only here. EINTR is not retried: Linux has
     // released the fd already.
     if (g_syscalls.close(slot.fd) != 0 && errno != EINTR)
@@ -575,36 +751,36 @@ void close_all_files() {
 
 void read_byte_at(FileSlot& slot, double position, std::uint8_t& value) {
     std::uint8_t byte = 0;
-    if (read_bytes_at(slot, position, &byte, 1))
+    if (read_value_at(slot, position, &byte, 1))
         value = byte;
 }
 
 void read_float_at(FileSlot& slot, double position, float& value) {
     std::uint8_t bytes[4];
-    if (read_bytes_at(slot, position, bytes, sizeof bytes))
+    if (read_value_at(slot, position, bytes, sizeof bytes))
         std::memcpy(&value, bytes, sizeof bytes);
 }
 
 void read_int_at(FileSlot& slot, double position, std::int32_t& value) {
     std::uint8_t bytes[4];
-    if (read_bytes_at(slot, position, bytes, sizeof bytes))
+    if (read_value_at(slot, position, bytes, sizeof bytes))
         std::memcpy(&value, bytes, sizeof bytes);
 }
 
 void write_text_at(FileSlot& slot, double position, std::string_view text) {
-    write_bytes_at(slot, position, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    write_value_at(slot, position, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
 void write_float_at(FileSlot& slot, double position, float value) {
     std::uint8_t bytes[4];
     std::memcpy(bytes, &value, sizeof bytes);
-    write_bytes_at(slot, position, bytes, sizeof bytes);
+    write_value_at(slot, position, bytes, sizeof bytes);
 }
 
 void write_int_at(FileSlot& slot, double position, std::int32_t value) {
     std::uint8_t bytes[4];
     std::memcpy(bytes, &value, sizeof bytes);
-    write_bytes_at(slot, position, bytes, sizeof bytes);
+    write_value_at(slot, position, bytes, sizeof bytes);
 }
 
 void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
@@ -617,6 +793,27 @@ void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> te
     }
     if (slot.mode != FileMode::TextWriter) {
         raise_failure(Failure::BadFileMode);
+        return;
+    }
+    // The short path: the whole line continues the pending bytes and fits beside them, so no
+    // text of it can fail.
+    OpenFile& file = *slot.file;
+    std::size_t total = end_line == EndLine::Yes ? 2 : 0;
+    for (std::string_view text : texts)
+        total += text.size();
+    if (file.pending_size != 0 && slot.position == file.pending_start + file.pending_size &&
+        total <= write_buffer_size - file.pending_size && !file.block_memory) {
+        std::uint8_t* out = file.write_buffer.get() + file.pending_size;
+        for (std::string_view text : texts) {
+            copy_short(out, text.data(), text.size());
+            out += text.size();
+        }
+        if (end_line == EndLine::Yes) {
+            out[0] = '\r';
+            out[1] = '\n';
+        }
+        file.pending_size += total;
+        slot.position += total;
         return;
     }
     for (std::string_view text : texts)
@@ -637,6 +834,9 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
         raise_failure(Failure::BadFileMode);
         return;
     }
+
+    if (take_line_in_recent_block(slot, line_buffer))
+        return;
 
     // Step 1: nothing left to read. A byte 26 stays where it is.
     int byte = 0;
@@ -694,9 +894,7 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
     }
 
     // Step 4: the whole line, then blanks up to 80 characters.
-    line_buffer.assign(line);
-    if (line_buffer.size() < line_width)
-        line_buffer.append(line_width - line_buffer.size(), ' ');
+    set_padded_line(line_buffer, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
 }
 
 bool at_end_of_file(FileSlot& slot) {

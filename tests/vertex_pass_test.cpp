@@ -94,9 +94,9 @@ TEST(VertexPass, ColourBytesGiveTheirQuotientsToThreeDecimals) {
         << text;
 }
 
-TEST(RecordBound, ZeroFillEndsAfterTwoToTheTwentyFourRecords) {
-    // Past 2^24 records a count no longer reads missing records as zeros, so a damaged header
-    // cannot make a pass write without end; records that the file holds are always read.
+TEST(RecordBound, OnlyCountsAboveTwoToTheTwentyFourStopAtTheEndOfTheFile) {
+    // A count past 2^24 no longer reads missing records as zeros, so a damaged header cannot
+    // make a pass write without end; records that the file holds are always read.
     std::string input;
     append_strip_vertex(input, {1, 2, 3, 0, 0, 0});
     StageFiles files(input);
