@@ -173,7 +173,7 @@ void end_run(int step) {
     }
 }
 
-void check_step(int step) {
+void act_on_step_check(int step) {
     // The end request comes first: a failure pending then is not reported.
     if (end_requested())
         stop_run(RunEnd::EndRequest);

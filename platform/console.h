@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/failure.h"
+#include "platform/session.h"
+
 // Prints the texts on the current row, each by the fit rule, then ends the row. With no texts
 // it only ends the row.
 void print_row(std::initializer_list<std::string_view> texts);
@@ -19,8 +22,16 @@ void input_answer(std::string& field);
 // under it before the prompt, never lost in silence.
 [[noreturn]] void end_run(int step);
 
-// After every step: ends the run on an end request, else reports a pending failure.
-void check_step(int step);
+// What the step check does when there is something to do: ends the run on an end request,
+// else reports the pending failure.
+void act_on_step_check(int step);
+
+// After every step: ends the run on an end request, else reports a pending failure. Inline:
+// a conversion makes hundreds of millions of checks, and nearly all find nothing to do.
+inline void check_step(int step) {
+    if (end_requested() || failure_pending())
+        act_on_step_check(step);
+}
 
 // Shows the failure box for the pending code under the step's number. Yes clears the code and
 // returns; No closes every file and ends the run.

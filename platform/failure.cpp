@@ -25,10 +25,9 @@ const FailureText g_failure_texts[] = {
     {76, "Path not found"},
 };
 
-// Only the run's thread raises and clears it; the keyboard thread never touches it.
-Failure g_pending = Failure::None;
-
 } // namespace
+
+Failure g_pending_failure = Failure::None;
 
 const char* failure_message(int code) {
     for (const FailureText& text : g_failure_texts)
@@ -38,18 +37,16 @@ const char* failure_message(int code) {
 }
 
 void raise_failure(Failure code) {
-    if (g_pending == Failure::None)
-        g_pending = code;
+    if (g_pending_failure == Failure::None)
+        g_pending_failure = code;
 }
 
-bool failure_pending() { return g_pending != Failure::None; }
-
-int pending_failure_code() { return static_cast<int>(g_pending); }
+int pending_failure_code() { return static_cast<int>(g_pending_failure); }
 
 Failure take_pending_failure() {
-    Failure code = g_pending;
-    g_pending = Failure::None;
+    Failure code = g_pending_failure;
+    g_pending_failure = Failure::None;
     return code;
 }
 
-void clear_failure() { g_pending = Failure::None; }
+void clear_failure() { g_pending_failure = Failure::None; }

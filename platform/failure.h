@@ -27,9 +27,12 @@ const char* failure_message(int code);
 // Records a failure of the running step. Only the first one of a step counts.
 void raise_failure(Failure code);
 
+// The pending code of the running step; only the run's thread touches it.
+extern Failure g_pending_failure;
+
 // True while a failure of the running step is pending: every console and file operation
-// then does nothing.
-bool failure_pending();
+// then does nothing. Inline, since every step's check asks it.
+inline bool failure_pending() { return g_pending_failure != Failure::None; }
 
 // The pending code as a number, 0 when none is pending.
 int pending_failure_code();

@@ -40,16 +40,13 @@ void (*g_run)() = nullptr;
 pthread_t g_run_thread;
 RunEnd g_run_end = RunEnd::EndRequest;
 
-// Raised by the keyboard thread and the run; the signal handlers set a flag of their own.
-std::atomic<bool> g_end_request{false};
-volatile sig_atomic_t g_end_signal = 0;
 
 struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
 struct sigaction g_saved_interrupt;
 struct sigaction g_saved_broken_pipe;
 
-void on_end_signal(int) { g_end_signal = 1; }
+void on_end_signal(int) { g_end_request = true; }
 
 void install_end_signal_handlers() {
     struct sigaction action;
@@ -89,6 +86,8 @@ void* run_thread_main(void*) {
 }
 
 } // namespace
+
+std::atomic<bool> g_end_request{false};
 
 Screen& console_screen() { return g_screen; }
 
@@ -140,7 +139,6 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     clear_screen(g_screen);
     g_screen.row_ended = options.mode == FrontEndMode::Pipe ? write_ended_row : nullptr;
     g_end_request = false;
-    g_end_signal = 0;
     clear_failure();
 
     install_end_signal_handlers();
@@ -172,7 +170,6 @@ void stop_run(RunEnd how) {
 
 void raise_end_request() { g_end_request = true; }
 
-bool end_requested() { return g_end_request || g_end_signal != 0; }
 
 std::string screen_row(int row) { return row_text(g_screen, row); }
 

@@ -1,6 +1,7 @@
 // The life of one run: its front end, its own thread, its ends, and the end request.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 enum class FrontEndMode {
@@ -27,8 +28,12 @@ RunEnd run_session(const SessionOptions& options, void (*run)());
 
 // The end request: raised by the terminal closing (SIGHUP), Ctrl+C, or the end of the keys;
 // nothing lowers it during a run.
+// Lock-free, so that a signal handler may set it as well as the keyboard thread and the run.
+extern std::atomic<bool> g_end_request;
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the end request");
+
 void raise_end_request();
-bool end_requested();
+inline bool end_requested() { return g_end_request.load(); }
 
 // Row 1 to 25 of the screen as the last run left it, without trailing blanks.
 std::string screen_row(int row);
