@@ -106,6 +106,14 @@ inline std::vector<TestVertex> example_vertices() {
     return {{0, 0, 0, 255, 0, 0}, {1, 0, 0, 0, 255, 0}, {0, 1, 0, 0, 0, 255}};
 }
 
+// The lines of a text file as written: each followed by CR LF.
+inline std::string crlf_text(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
 // Splits text at CR LF; a text that ends with CR LF gives no empty last line.
 inline std::vector<std::string> crlf_lines(const std::string& text) {
     std::vector<std::string> lines;

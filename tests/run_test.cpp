@@ -83,13 +83,6 @@ const std::vector<std::string> example_iv = {
     "}",
 };
 
-std::string crlf_text(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 std::string example_stl_head() {
     std::string head = "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
     head.resize(80, ' ');

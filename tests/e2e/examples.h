@@ -17,13 +17,6 @@ struct SceneLists {
     std::vector<std::string> index_lines; // one line per face or triangle
 };
 
-inline std::string crlf_text(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\r\n";
-    return text;
-}
-
 inline void append_lines(std::vector<std::string>& lines, const std::vector<std::string>& more) {
     lines.insert(lines.end(), more.begin(), more.end());
 }
