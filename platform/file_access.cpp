@@ -9,6 +9,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+// Every x86-64 processor has SSE2.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -28,6 +31,9 @@ constexpr std::uint64_t block_size = 64 * 1024;
 // 8 blocks = 512 KiB per reading slot: the record sequence, the vertex rows that the facets go
 // back to, and room for a mesh whose faces jump about.
 constexpr int block_count = 8;
+// The line reader looks at 16 bytes at a time, so the blocks keep 16 bytes of room beyond
+// the last.
+constexpr std::size_t block_room = 16;
 // 256 KiB of text lines or STL facets per write call.
 constexpr std::size_t write_buffer_size = 256 * 1024;
 constexpr std::size_t line_width = 80;
@@ -379,7 +385,7 @@ bool fill_block(const FileSlot& slot, CacheBlock& block, std::uint64_t start) {
 CacheBlock* block_at(FileSlot& slot, std::uint64_t offset) {
     OpenFile& file = *slot.file;
     if (!file.block_memory) {
-        file.block_memory.reset(new std::uint8_t[block_size * block_count]);
+        file.block_memory.reset(new std::uint8_t[block_size * block_count + block_room]());
         for (int i = 0; i < block_count; ++i)
             file.blocks[i].bytes = file.block_memory.get() + i * block_size;
     }
@@ -499,36 +505,6 @@ void copy_short(std::uint8_t* out, const void* from, std::size_t size) {
     }
 }
 
-// 1 in the top bit of every byte of word that is CR, LF or 26, else 0. Exact: a byte's sum
-// never carries into the next.
-std::uint64_t line_end_bytes(std::uint64_t word) {
-    const std::uint64_t each_byte = 0x0101010101010101;
-    const std::uint64_t low_seven = 0x7F7F7F7F7F7F7F7F;
-    std::uint64_t found = 0;
-    for (std::uint64_t byte : {std::uint64_t{carriage_return}, std::uint64_t{line_feed},
-                               std::uint64_t{end_of_text}}) {
-        const std::uint64_t x = word ^ (byte * each_byte);
-        found |= ~(((x & low_seven) + low_seven) | x | low_seven);
-    }
-    return found;
-}
-
-// How many of the count bytes at data come before the first CR, LF or 26; count when none
-// does. Eight bytes at a time: a line is some 20 to 45 characters.
-std::size_t bytes_before_line_end(const std::uint8_t* data, std::size_t count) {
-    std::size_t taken = 0;
-    for (; taken + 8 <= count; taken += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, data + taken, sizeof word);
-        if (const std::uint64_t found = line_end_bytes(word))
-            return taken + static_cast<std::size_t>(__builtin_ctzll(found)) / 8;
-    }
-    while (taken < count && data[taken] != carriage_return && data[taken] != line_feed &&
-           data[taken] != end_of_text)
-        ++taken;
-    return taken;
-}
-
 // Sets line_buffer to the whole line, then blanks up to 80 characters.
 void set_padded_line(std::string& line_buffer, const std::uint8_t* line, std::size_t size) {
     // The buffer is 80 wide after every short line, so it is filled where it stands: 80 blanks
@@ -538,9 +514,38 @@ void set_padded_line(std::string& line_buffer, const std::uint8_t* line, std::si
     copy_short(reinterpret_cast<std::uint8_t*>(line_buffer.data()), line, size);
 }
 
-// The short path of read_text_line: the line, its line end and the byte after them all lie in
-// the block of the last read, so no read can fail and the file's end is not near. Takes the
-// line as read_text_line does and gives true; false, with nothing changed, otherwise.
+// The bits of the 16 bytes at data that are CR, LF or 26.
+unsigned line_end_bits(const std::uint8_t* data) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    const __m128i ends = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(carriage_return)),
+                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8(line_feed))),
+        _mm_cmpeq_epi8(bytes, _mm_set1_epi8(end_of_text)));
+    return static_cast<unsigned>(_mm_movemask_epi8(ends));
+}
+
+// Sets line_buffer to the line of size at most 80 at data, then blanks up to 80 characters.
+// Each 16 characters of the buffer are stored once, whole, so the steps that read the line
+// next take them straight from the stores. May read up to 80 bytes at data.
+void set_short_padded_line(std::string& line_buffer, const std::uint8_t* data, std::size_t size) {
+    line_buffer.resize(line_width);
+    const __m128i positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i blanks = _mm_set1_epi8(' ');
+    for (std::size_t i = 0; i < line_width; i += 16) {
+        const int left = static_cast<int>(std::min<std::size_t>(size - std::min(size, i), 16));
+        const __m128i inside = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(left)), positions);
+        const __m128i bytes =
+            left > 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)) : blanks;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line_buffer.data() + i),
+                         _mm_or_si128(_mm_and_si128(inside, bytes),
+                                      _mm_andnot_si128(inside, blanks)));
+    }
+}
+
+// The short path of read_text_line: a line of at most 80 characters, its line end and the
+// byte after them all lie in the block of the last read, so no read can fail and the file's
+// end is not near. Takes the line as read_text_line does and gives true; false, with nothing
+// changed, otherwise.
 bool take_line_in_recent_block(FileSlot& slot, std::string& line_buffer) {
     OpenFile& file = *slot.file;
     CacheBlock& block = file.blocks[file.recent_block];
@@ -548,16 +553,25 @@ bool take_line_in_recent_block(FileSlot& slot, std::string& line_buffer) {
         return false;
     const std::uint8_t* data = block.bytes + (slot.position - block.start);
     const std::size_t count = static_cast<std::size_t>(block.length - (slot.position - block.start));
-    const std::size_t taken = bytes_before_line_end(data, count);
-    // A byte 26, or a line that runs on into the next block: the long path.
-    if (taken == count || data[taken] == end_of_text)
+    // The bytes past count are the block's room or the next block's: looked at, never taken.
+    std::size_t taken = 0;
+    for (;; taken += 16) {
+        if (taken >= line_width || taken >= count)
+            return false; // a long line, or one that runs on into the next block
+        if (const unsigned ends = line_end_bits(data + taken)) {
+            taken += static_cast<std::size_t>(__builtin_ctz(ends));
+            break;
+        }
+    }
+    // A byte 26, a line end past the block, or a line longer than 80: the long path.
+    if (taken >= count || taken > line_width || data[taken] == end_of_text)
         return false;
     std::size_t next = taken + 1; // the byte after the line end
     if (next < count && data[next] == (data[taken] == carriage_return ? line_feed : carriage_return))
         ++next; // CR LF and LF CR are one line end
     if (next >= count)
         return false;
-    set_padded_line(line_buffer, data, taken);
+    set_short_padded_line(line_buffer, data, taken);
     slot.position += next;
     slot.end_mark = data[next] == end_of_text;
     block.last_use = ++file.use_clock;

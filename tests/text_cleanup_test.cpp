@@ -1,6 +1,7 @@
 // The clean-up pass: every temporary line reaches the final file trimmed and with single blanks.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "converter/stages.h"
@@ -15,6 +16,21 @@ std::string clean(const TempFolder& folder, const std::string& temporary_text) {
     run.line_buffer.assign(80, ' ');
     clean_up_text_file(run, "TEMP1.TMP", "out.wrl", 623);
     return folder.read_file("out.wrl");
+}
+
+// The rules one character at a time: trim, single blanks, no blank before a comma.
+std::string plainly_cleaned(const std::string& line) {
+    std::string collapsed;
+    for (char c : line)
+        if (c != ' ' || (!collapsed.empty() && collapsed.back() != ' '))
+            collapsed += c;
+    while (!collapsed.empty() && collapsed.back() == ' ')
+        collapsed.pop_back();
+    std::string cleaned;
+    for (std::size_t i = 0; i < collapsed.size(); ++i)
+        if (collapsed[i] != ' ' || collapsed[i + 1] != ',')
+            cleaned += collapsed[i];
+    return cleaned;
 }
 
 } // namespace
@@ -61,4 +77,24 @@ TEST(TextCleanup, KeepsTheLinesAndTheirOrder) {
     EXPECT_EQ(clean(folder, "a\r\n\r\n b \r\n"), "a\r\n\r\nb\r\n");
     EXPECT_EQ(clean(folder, "a\r\nb"), "a\r\nb\r\n");
     EXPECT_EQ(folder.read_file("TEMP1.TMP"), "a\r\nb"); // the temporary file is left as it was
+}
+
+// Lines of every length up to three mask words and past, blanks and commas at every place: the
+// runs of blanks cross the words of 64 characters and the line's padding to 80.
+TEST(TextCleanup, AgreesWithThePlainRulesOnLinesOfEveryShape) {
+    std::mt19937 random(7);
+    const std::string alphabet = "   ,,a-";
+    std::string temporary_text;
+    std::string expected;
+    for (std::size_t length = 0; length <= 200; ++length) {
+        for (int copy = 0; copy < 8; ++copy) {
+            std::string line;
+            for (std::size_t i = 0; i < length; ++i)
+                line += alphabet[random() % alphabet.size()];
+            temporary_text += line + "\r\n";
+            expected += plainly_cleaned(line) + "\r\n";
+        }
+    }
+    TempFolder folder;
+    EXPECT_EQ(clean(folder, temporary_text), expected);
 }
