@@ -3,6 +3,7 @@
 // every refusal turned into its failure code.
 #include "platform/file_access.h"
 
+#include "platform/background_writer.h"
 #include "platform/failure.h"
 #include "platform/syscalls.h"
 
@@ -63,6 +64,13 @@ struct OpenFile {
     std::unique_ptr<std::uint8_t[]> write_buffer;
     std::size_t pending_size = 0;
     std::uint64_t pending_start = 0;
+
+    // The full buffer before them, handed to the background writer (flight_started), or what
+    // that write left of it when it stopped short: flight.size bytes at flight.offset, which
+    // reach the file before the pending ones. The two buffers change places at each hand-over.
+    std::unique_ptr<std::uint8_t[]> flight_buffer;
+    BackgroundWrite flight;
+    bool flight_started = false;
 
     // The size of the file as the system last gave it; forgotten whenever bytes reach the file.
     bool size_known = false;
@@ -264,23 +272,59 @@ bool offset_of(double position, std::uint64_t& offset) {
     return true;
 }
 
-// Writes every byte, finishing short writes. Gives how many reached the file; when that is
-// fewer than size, error holds the errno of the call that stopped (0: it wrote nothing).
-std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
-                        int& error) {
-    std::size_t written = 0;
-    while (written < size) {
-        ssize_t count = g_syscalls.pwrite(fd, data + written, size - written,
-                                          static_cast<off_t>(offset + written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            error = count < 0 ? errno : 0;
-            break;
-        }
-        written += static_cast<std::size_t>(count);
+// Bytes that are not in the file yet: pending, or handed to the background writer.
+bool has_unwritten(const OpenFile& file) {
+    return file.pending_size != 0 || file.flight.size != 0;
+}
+
+// Takes the outcome of the buffer handed to the background writer, waiting for it; bytes that
+// an earlier write left of it are tried again. What does not reach the file stays, its code
+// raised, as for a flush. True when no byte of it is left.
+bool finish_flight(FileSlot& slot) {
+    OpenFile& file = *slot.file;
+    BackgroundWrite& flight = file.flight;
+    if (flight.size == 0)
+        return true;
+    if (file.flight_started) {
+        wait_for_background_write(flight);
+        file.flight_started = false;
+    } else {
+        flight.error = 0;
+        flight.written = write_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
     }
-    return written;
+    file.size_known = false;
+    if (flight.written == flight.size) {
+        flight.size = 0;
+        return true;
+    }
+    std::memmove(file.flight_buffer.get(), file.flight_buffer.get() + flight.written,
+                 flight.size - flight.written);
+    flight.data = file.flight_buffer.get();
+    flight.offset += flight.written;
+    flight.size -= flight.written;
+    raise_failure(write_refusal(flight.error));
+    return false;
+}
+
+// The pending bytes fill the buffer: they go to the background writer once its write before
+// is done, and the buffer it gave back takes the bytes after them. False, with the pending bytes
+// kept, when bytes of the write before are left (the code raised).
+bool hand_to_writer(FileSlot& slot) {
+    OpenFile& file = *slot.file;
+    if (!finish_flight(slot))
+        return false;
+    if (!file.flight_buffer)
+        file.flight_buffer.reset(new std::uint8_t[write_buffer_size]);
+    std::swap(file.write_buffer, file.flight_buffer);
+    file.flight.fd = slot.fd;
+    file.flight.data = file.flight_buffer.get();
+    file.flight.size = file.pending_size;
+    file.flight.offset = file.pending_start;
+    file.flight_started = true;
+    start_background_write(file.flight);
+    file.pending_start += file.pending_size;
+    file.pending_size = 0;
+    return true;
 }
 
 // Puts the pending bytes into the file. What does not reach it stays pending, its code raised,
@@ -288,6 +332,8 @@ std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, 
 // close, tries those bytes again.
 bool flush_writes(FileSlot& slot) {
     OpenFile& file = *slot.file;
+    if (!finish_flight(slot))
+        return false;
     if (file.pending_size == 0)
         return true;
     int error = 0;
@@ -329,10 +375,14 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
         file.pending_size += size;
         return true;
     }
-    bool continues = offset == file.pending_start + file.pending_size;
-    if (file.pending_size != 0 && (!continues || file.pending_size + size > write_buffer_size))
-        if (!flush_writes(slot))
+    const bool continues = offset == file.pending_start + file.pending_size;
+    if (file.pending_size != 0 && continues && size < write_buffer_size) {
+        // The bytes continue a full buffer.
+        if (!hand_to_writer(slot))
             return false;
+    } else if (!flush_writes(slot)) {
+        return false;
+    }
     if (size >= write_buffer_size) {
         int error = 0;
         std::size_t written = write_fully(slot.fd, offset, data, size, error);
@@ -611,7 +661,7 @@ bool read_bytes_at(FileSlot& slot, double position, std::uint8_t* out, std::size
     if (!may_access_at(slot, position, slot.may_read, offset))
         return false;
     // A read sees the slot's own writes.
-    if (slot.file->pending_size != 0 && !flush_writes(slot))
+    if (has_unwritten(*slot.file) && !flush_writes(slot))
         return false;
     if (!read_cached(slot, offset, out, size))
         return false;
@@ -633,7 +683,7 @@ void write_bytes_at(FileSlot& slot, double position, const std::uint8_t* data, s
 bool read_value_at(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
     std::uint64_t offset = 0;
     if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
-        !slot.may_read || !whole_offset_of(position, offset) || slot.file->pending_size != 0)
+        !slot.may_read || !whole_offset_of(position, offset) || has_unwritten(*slot.file))
         return read_bytes_at(slot, position, out, size);
     const CacheBlock* block = block_holding(*slot.file, offset, size);
     if (!block)
@@ -963,6 +1013,8 @@ std::uint64_t file_size(FileSlot& slot) {
     }
     // When the system cannot tell, the buffered writes still bound what the slot has written.
     std::uint64_t size = file.size_known ? file.known_size : 0;
+    if (file.flight.size != 0)
+        size = std::max<std::uint64_t>(size, file.flight.offset + file.flight.size);
     if (file.pending_size != 0)
         size = std::max<std::uint64_t>(size, file.pending_start + file.pending_size);
     return size;

@@ -2,6 +2,7 @@
 #include "platform/syscalls.h"
 
 #include <fcntl.h>
+#include <errno.h>
 #include <unistd.h>
 
 // Positions reach files of any size only with a 64-bit offset.
@@ -40,3 +41,20 @@ const Syscalls g_real_syscalls = {real_open,  real_close, real_pread, real_pwrit
 // Listed again rather than copied, so that both are set before any other file's initializer runs.
 Syscalls g_syscalls = {real_open,  real_close, real_pread, real_pwrite,
                        real_fstat, real_stat,  real_unlink};
+
+std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                        int& error) {
+    std::size_t written = 0;
+    while (written < size) {
+        ssize_t count = g_syscalls.pwrite(fd, data + written, size - written,
+                                          static_cast<off_t>(offset + written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            error = count < 0 ? errno : 0;
+            break;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return written;
+}

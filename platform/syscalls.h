@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 struct Syscalls {
     int (*open)(const char* path, int flags, mode_t mode);
@@ -26,3 +27,9 @@ extern const Syscalls g_real_syscalls;
 
 // The calls the file layer makes: the real ones unless a test has put others in.
 extern Syscalls g_syscalls;
+
+// Writes every byte through g_syscalls.pwrite, finishing short writes and retrying EINTR. Gives
+// how many reached the file; when that is fewer than size, error holds the errno of the call
+// that stopped (0: it wrote nothing).
+std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                        int& error);

@@ -626,12 +626,15 @@ TEST_F(FileAccess, TextWriterAppendsItemsAndLineEnds) {
     EXPECT_EQ(file_bytes(folder.name("b")), "");
 }
 
-// A full medium or a refused write comes out at the flush, in whatever operation made it,
-// and the bytes before the failure stay in the file.
+// A full buffer goes to the background writer, and a full medium or a refused write of it comes
+// out when the slot next waits for that write: at the next full buffer, or at the close. The
+// bytes before the failure stay in the file.
 TEST_F(FileAccess, FailedFlushesKeepTheBytesBefore) {
     const std::string line = "0123456789abcdefghijklmnopqrstuvwxyz\r\n"; // 38 bytes
     std::string text;
-    for (int i = 0; i < 10000; ++i) // 380000 bytes: the buffer fills once before the close
+    // 760000 bytes: 6898 lines fill the buffer of 262144 bytes, so lines 6898 and 13796 hand a
+    // full buffer over, and the second hand-over waits for the first.
+    for (int i = 0; i < 20000; ++i)
         text += line;
     struct Case {
         const char* name;
@@ -643,12 +646,12 @@ TEST_F(FileAccess, FailedFlushesKeepTheBytesBefore) {
         std::size_t kept;
     };
     const Case cases[] = {
-        {"full medium at once", FaultKind::FullMedium, ENOSPC, 0, 75, 6898, 0},
-        {"full medium after 1000 bytes", FaultKind::FullMedium, ENOSPC, 1000, 75, 6898, 1000},
-        {"a write that stops short", FaultKind::Short, 0, 0, 75, 6898, 0},
-        {"read-only medium", FaultKind::Error, EROFS, 0, 70, 6898, 0},
-        {"access denied", FaultKind::Error, EACCES, 0, 70, 6898, 0},
-        {"quota", FaultKind::Error, EDQUOT, 0, 75, 6898, 0},
+        {"full medium at once", FaultKind::FullMedium, ENOSPC, 0, 75, 13796, 0},
+        {"full medium after 1000 bytes", FaultKind::FullMedium, ENOSPC, 1000, 75, 13796, 1000},
+        {"a write that stops short", FaultKind::Short, 0, 0, 75, 13796, 0},
+        {"read-only medium", FaultKind::Error, EROFS, 0, 70, 13796, 0},
+        {"access denied", FaultKind::Error, EACCES, 0, 70, 13796, 0},
+        {"quota", FaultKind::Error, EDQUOT, 0, 75, 13796, 0},
         {"full after the first buffer", FaultKind::FullMedium, ENOSPC, 262144, 75, -1, 262144},
     };
     for (const Case& c : cases) {
@@ -660,7 +663,7 @@ TEST_F(FileAccess, FailedFlushesKeepTheBytesBefore) {
         plan.short_size = c.room;
         FaultGuard guard(plan);
         int failing_line = -1;
-        for (int i = 0; i < 10000; ++i) {
+        for (int i = 0; i < 20000; ++i) {
             write_text_items(writer, {line.substr(0, 36)}, EndLine::Yes);
             int code = take_code();
             if (code != 0 && failing_line < 0) {
@@ -677,6 +680,30 @@ TEST_F(FileAccess, FailedFlushesKeepTheBytesBefore) {
         EXPECT_EQ(kept.size(), c.kept);
         EXPECT_TRUE(kept == text.substr(0, kept.size()));
     }
+}
+
+// A background write that is refused once: the line that met the refusal is lost, and the
+// refused bytes reach the file before the later lines once the medium takes them again.
+TEST_F(FileAccess, RefusedBackgroundWriteIsTriedAgainBeforeTheLaterBytes) {
+    const std::string line = "0123456789abcdefghijklmnopqrstuvwxyz"; // 36 bytes, 38 with CR LF
+    FileSlot writer;
+    open_text_writer(writer, folder.name("t"));
+    std::string expected;
+    std::vector<int> failing_lines;
+    {
+        FaultGuard guard(plan_for(SystemCall::Pwrite, EIO, false)); // the first write fails, once
+        for (int i = 0; i < 20000; ++i) {
+            write_text_items(writer, {line}, EndLine::Yes);
+            if (take_code() != 0)
+                failing_lines.push_back(i);
+            else
+                expected += line + "\r\n";
+        }
+        close_file(writer);
+        EXPECT_EQ(take_code(), 0);
+    }
+    EXPECT_EQ(failing_lines, std::vector<int>{13796});
+    EXPECT_TRUE(file_bytes(folder.name("t")) == expected);
 }
 
 TEST_F(FileAccess, FailedWriteStopsTheItemsAfterIt) {
