@@ -87,7 +87,7 @@ void run_converter() {
 
     run.read_pos = 1;
     check_step(107);
-    run.line_buffer.assign(80, ' ');
+    run.line_buffer = TextLine{}; // blank
     check_step(108);
     run.header_line_no = 1;
     check_step(109);

@@ -26,14 +26,14 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 namespace {
 
 constexpr std::size_t word_bits = 64;
-// The gather moves runs of kept characters 16 at a time, so both texts keep 16 bytes of room
-// beyond the line.
+// The gather moves runs of kept characters 16 at a time, within the room beyond the line.
 constexpr std::size_t move_size = 16;
 
-// The line the steps work on. Bit i of mask word w stands for character 64 w + i; the bits
-// from the line's length on are clear in every mask.
+// The line the steps work on, where the reader holds it. Bit i of mask word w stands for
+// character 64 w + i; the bits from the line's length on are clear in every mask. The masks
+// grow to the longest line and never shrink.
 struct WorkLine {
-    std::vector<char> chars; // the line as read; grows to the longest line, never shrinks
+    const char* chars = nullptr;
     std::size_t length = 0;
     std::size_t word_count = 0;
     std::vector<std::uint64_t> blank;
@@ -63,27 +63,22 @@ void blank_and_comma_bits(const char* data, std::uint64_t& blanks, std::uint64_t
     }
 }
 
-// Takes text as the line, every character kept.
-void set_line(WorkLine& line, const std::string& text) {
-    line.length = text.size();
-    line.word_count = (text.size() + word_bits - 1) / word_bits;
-    // The masks read whole words of characters; what lies past the line is masked off.
-    const std::size_t room = line.word_count * word_bits + move_size;
-    if (line.chars.size() < room) {
-        line.chars.resize(room);
-        line.kept.resize(room);
+// Takes the line as read, every character kept. The reader gives it without the blanks that
+// would pad it to 80 characters; the trim after would drop them.
+void set_line(WorkLine& line, const TextLine& text) {
+    line.chars = text.chars;
+    line.length = text.length;
+    line.word_count = (text.length + word_bits - 1) / word_bits;
+    if (line.keep.size() < line.word_count) {
         line.blank.resize(line.word_count);
         line.comma.resize(line.word_count);
         line.keep.resize(line.word_count);
+        line.kept.resize(line.word_count * word_bits + move_size);
     }
-    // Most lines come padded to 80 characters: a copy of a fixed size takes no library call.
-    if (text.size() == 80)
-        std::memcpy(line.chars.data(), text.data(), 80);
-    else
-        std::memcpy(line.chars.data(), text.data(), text.size());
+    // The reader lets whole words be looked at; what lies past the line is masked off.
     for (std::size_t w = 0; w < line.word_count; ++w) {
         const std::uint64_t inside = bits_below(line.length - w * word_bits);
-        blank_and_comma_bits(line.chars.data() + w * word_bits, line.blank[w], line.comma[w]);
+        blank_and_comma_bits(line.chars + w * word_bits, line.blank[w], line.comma[w]);
         line.blank[w] &= inside;
         line.comma[w] &= inside;
         line.keep[w] = inside;
@@ -146,13 +141,13 @@ void remove_blanks_before_commas(WorkLine& line) {
     }
 }
 
-// The kept characters, gathered run by run; a move of a run may write up to 15 bytes past
-// it, which the next run or the room beyond takes.
+// The kept characters, gathered run by run; a move of a run may read and write up to 15 bytes
+// past it, which the room beyond the line and the next run take.
 std::string_view kept_text(WorkLine& line) {
     char* out = line.kept.data();
     std::size_t length = 0;
     for (std::size_t w = 0; w < line.word_count; ++w) {
-        const char* data = line.chars.data() + w * word_bits;
+        const char* data = line.chars + w * word_bits;
         std::uint64_t keep = line.keep[w];
         while (keep != 0) {
             const int start = __builtin_ctzll(keep);
@@ -166,6 +161,19 @@ std::string_view kept_text(WorkLine& line) {
         }
     }
     return {out, length};
+}
+
+// The reader keeps the line only while it is open, and the next pass starts with this pass's
+// last line in the buffer: a failed first read leaves it there. So the line moves to the run's
+// own copy before the close, with the room a reader gives beyond it.
+void keep_line_buffer(RunState& run) {
+    const TextLine line = run.line_buffer;
+    if (line.chars == run.line_buffer_copy.data())
+        return; // no line was read since the last pass
+    run.line_buffer_copy.resize(line.length + word_bits);
+    if (line.length != 0)
+        std::memcpy(run.line_buffer_copy.data(), line.chars, line.length);
+    run.line_buffer = {run.line_buffer_copy.data(), line.length};
 }
 
 } // namespace
@@ -204,6 +212,7 @@ void clean_up_text_file(RunState& run, const std::string& temp_name, const std::
         if (!another_cycle)
             break;
     }
+    keep_line_buffer(run);
     close_file(reader);
     check_step(first_step + 26); // 649
     close_file(writer);

@@ -32,12 +32,11 @@ constexpr std::uint64_t block_size = 64 * 1024;
 // 8 blocks = 512 KiB per reading slot: the record sequence, the vertex rows that the facets go
 // back to, and room for a mesh whose faces jump about.
 constexpr int block_count = 8;
-// The line reader looks at 16 bytes at a time, so the blocks keep 16 bytes of room beyond
-// the last.
-constexpr std::size_t block_room = 16;
+// A caller may look at the 64 bytes after a line (TextLine), and a line may end at the end of
+// the last block, so the blocks keep 64 bytes of room beyond it.
+constexpr std::size_t block_room = 64;
 // 256 KiB of text lines or STL facets per write call.
 constexpr std::size_t write_buffer_size = 256 * 1024;
-constexpr std::size_t line_width = 80;
 constexpr int end_of_text = 26;
 constexpr int carriage_return = 13;
 constexpr int line_feed = 10;
@@ -76,7 +75,10 @@ struct OpenFile {
     bool size_known = false;
     std::uint64_t known_size = 0;
 
-    std::string line; // the line that read_text_line is taking
+    // A line that the blocks do not hold whole is put together here, with room beyond it; the
+    // line read before is set aside in the other, so that it stays while a read fails.
+    std::vector<char> line;
+    std::vector<char> line_before;
 };
 
 namespace {
@@ -555,15 +557,6 @@ void copy_short(std::uint8_t* out, const void* from, std::size_t size) {
     }
 }
 
-// Sets line_buffer to the whole line, then blanks up to 80 characters.
-void set_padded_line(std::string& line_buffer, const std::uint8_t* line, std::size_t size) {
-    // The buffer is 80 wide after every short line, so it is filled where it stands: 80 blanks
-    // of a fixed size, which take no library call, then the line over them.
-    line_buffer.resize(std::max(size, line_width));
-    std::memset(line_buffer.data(), ' ', line_width);
-    copy_short(reinterpret_cast<std::uint8_t*>(line_buffer.data()), line, size);
-}
-
 // The bits of the 16 bytes at data that are CR, LF or 26.
 unsigned line_end_bits(const std::uint8_t* data) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
@@ -574,29 +567,10 @@ unsigned line_end_bits(const std::uint8_t* data) {
     return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
-// Sets line_buffer to the line of size at most 80 at data, then blanks up to 80 characters.
-// Each 16 characters of the buffer are stored once, whole, so the steps that read the line
-// next take them straight from the stores. May read up to 80 bytes at data.
-void set_short_padded_line(std::string& line_buffer, const std::uint8_t* data, std::size_t size) {
-    line_buffer.resize(line_width);
-    const __m128i positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i blanks = _mm_set1_epi8(' ');
-    for (std::size_t i = 0; i < line_width; i += 16) {
-        const int left = static_cast<int>(std::min<std::size_t>(size - std::min(size, i), 16));
-        const __m128i inside = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(left)), positions);
-        const __m128i bytes =
-            left > 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)) : blanks;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(line_buffer.data() + i),
-                         _mm_or_si128(_mm_and_si128(inside, bytes),
-                                      _mm_andnot_si128(inside, blanks)));
-    }
-}
-
-// The short path of read_text_line: a line of at most 80 characters, its line end and the
-// byte after them all lie in the block of the last read, so no read can fail and the file's
-// end is not near. Takes the line as read_text_line does and gives true; false, with nothing
-// changed, otherwise.
-bool take_line_in_recent_block(FileSlot& slot, std::string& line_buffer) {
+// The short path of read_text_line: the line, its line end and the byte after them all lie in
+// the block of the last read, so no read can fail and the file's end is not near. Takes the
+// line as read_text_line does and gives true; false, with nothing changed, otherwise.
+bool take_line_in_recent_block(FileSlot& slot, TextLine& line) {
     OpenFile& file = *slot.file;
     CacheBlock& block = file.blocks[file.recent_block];
     if (!holds_bytes(block, slot.position, 1))
@@ -606,26 +580,37 @@ bool take_line_in_recent_block(FileSlot& slot, std::string& line_buffer) {
     // The bytes past count are the block's room or the next block's: looked at, never taken.
     std::size_t taken = 0;
     for (;; taken += 16) {
-        if (taken >= line_width || taken >= count)
-            return false; // a long line, or one that runs on into the next block
+        if (taken >= count)
+            return false; // the line runs on into the next block
         if (const unsigned ends = line_end_bits(data + taken)) {
             taken += static_cast<std::size_t>(__builtin_ctz(ends));
             break;
         }
     }
-    // A byte 26, a line end past the block, or a line longer than 80: the long path.
-    if (taken >= count || taken > line_width || data[taken] == end_of_text)
+    // A byte 26, or a line end past the block: the long path.
+    if (taken >= count || data[taken] == end_of_text)
         return false;
     std::size_t next = taken + 1; // the byte after the line end
     if (next < count && data[next] == (data[taken] == carriage_return ? line_feed : carriage_return))
         ++next; // CR LF and LF CR are one line end
     if (next >= count)
         return false;
-    set_short_padded_line(line_buffer, data, taken);
+    line.chars = reinterpret_cast<const char*>(data);
+    line.length = taken;
     slot.position += next;
     slot.end_mark = data[next] == end_of_text;
     block.last_use = ++file.use_clock;
     return true;
+}
+
+// Sets the line aside in line_before, unless it is there already: the long path may read
+// other blocks over it, and a read that fails leaves the line as it was.
+void set_line_aside(OpenFile& file, TextLine& line) {
+    if (line.length == 0 || line.chars == file.line_before.data())
+        return;
+    file.line_before.resize(line.length + block_room);
+    std::memcpy(file.line_before.data(), line.chars, line.length);
+    line.chars = file.line_before.data();
 }
 
 bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
@@ -887,7 +872,7 @@ void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> te
         append_text(slot, "\r\n");
 }
 
-void read_text_line(FileSlot& slot, std::string& line_buffer) {
+void read_text_line(FileSlot& slot, TextLine& line) {
     if (failure_pending())
         return; // the step already failed; its check reports the first code
     if (!slot.is_open) {
@@ -899,8 +884,10 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
         return;
     }
 
-    if (take_line_in_recent_block(slot, line_buffer))
+    if (take_line_in_recent_block(slot, line))
         return;
+    OpenFile& file = *slot.file;
+    set_line_aside(file, line);
 
     // Step 1: nothing left to read. A byte 26 stays where it is.
     int byte = 0;
@@ -908,15 +895,14 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
         return;
     if (byte < 0 || byte == end_of_text) {
         slot.end_mark = true;
-        line_buffer.assign(line_width, ' ');
+        line = TextLine{};
         raise_failure(Failure::InputPastEndOfFile);
         return;
     }
 
     // Step 2: take bytes up to CR or LF (taken), a byte 26 (left) or the end of the file. A read
     // that fails here loses the bytes taken so far; the next line starts at the failing byte.
-    std::string& line = slot.file->line;
-    line.clear();
+    std::size_t length = 0;
     int line_end = -1;
     for (;;) {
         const std::uint8_t* data = nullptr;
@@ -931,7 +917,10 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
         while (taken < count && data[taken] != carriage_return && data[taken] != line_feed &&
                data[taken] != end_of_text)
             ++taken;
-        line.append(reinterpret_cast<const char*>(data), taken);
+        if (file.line.size() < length + taken + block_room)
+            file.line.resize(length + taken + block_room);
+        std::memcpy(file.line.data() + length, data, taken);
+        length += taken;
         slot.position += taken;
         if (taken == count)
             continue; // the line goes on in the next block
@@ -957,8 +946,9 @@ void read_text_line(FileSlot& slot, std::string& line_buffer) {
             slot.end_mark = next < 0 || next == end_of_text;
     }
 
-    // Step 4: the whole line, then blanks up to 80 characters.
-    set_padded_line(line_buffer, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+    // Step 4: the whole line.
+    line.chars = file.line.data();
+    line.length = length;
 }
 
 bool at_end_of_file(FileSlot& slot) {

@@ -57,9 +57,18 @@ void write_int_at(FileSlot& slot, double position, std::int32_t value);
 void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
                       EndLine end_line);
 
-// Takes the next line (it ends at CR, LF, CR LF or LF CR; the byte 26 ends the file) into
-// line_buffer: the whole line, followed by blanks up to 80 characters when it is shorter.
-void read_text_line(FileSlot& slot, std::string& line_buffer);
+// A line as the text reader holds it: its characters, where the reader keeps them until the
+// next read or the close of the slot. The 64 bytes after them may be looked at, though they are
+// no part of the line, so a caller can take the line 64 characters at a time.
+struct TextLine {
+    const char* chars = nullptr;
+    std::size_t length = 0;
+};
+
+// Takes the next line (it ends at CR, LF, CR LF or LF CR; the byte 26 ends the file): the whole
+// line, without its line end. A read past the end gives an empty line; any other failure
+// leaves line as it was.
+void read_text_line(FileSlot& slot, TextLine& line);
 bool at_end_of_file(FileSlot& slot);
 
 void delete_file(const std::string& name);

@@ -77,8 +77,8 @@ int take_code() {
     return code;
 }
 
-std::string padded(const std::string& line) {
-    return line.size() < 80 ? line + std::string(80 - line.size(), ' ') : line;
+std::string text_of(const TextLine& line) {
+    return line.length == 0 ? std::string() : std::string(line.chars, line.length);
 }
 
 std::string int_bytes(std::int32_t value) {
@@ -864,17 +864,18 @@ TEST_F(FileAccess, TextLinesReadBackByTheLineRules) {
         open_text_reader(reader, folder.name("t"));
         ASSERT_EQ(take_code(), 0);
         EXPECT_EQ(at_end_of_file(reader), c.at_end_at_once);
-        std::string buffer = "old";
+        const std::string old = "old";
+        TextLine buffer{old.data(), old.size()};
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
             read_text_line(reader, buffer);
             EXPECT_EQ(take_code(), 0);
-            EXPECT_EQ(buffer, padded(c.lines[i]));
+            EXPECT_EQ(text_of(buffer), c.lines[i]);
             EXPECT_EQ(at_end_of_file(reader), c.at_end_after[i]);
         }
         std::uint64_t position = reader.position;
         read_text_line(reader, buffer);
         EXPECT_EQ(take_code(), 62);
-        EXPECT_EQ(buffer, std::string(80, ' '));
+        EXPECT_EQ(text_of(buffer), ""); // a blank line
         EXPECT_EQ(reader.position, position); // a byte 26 stays where it is
         EXPECT_TRUE(at_end_of_file(reader));
         close_file(reader);
@@ -894,11 +895,11 @@ TEST_F(FileAccess, TextLinesAcrossBlocks) {
     make_file(folder.name("t"), bytes);
     FileSlot reader;
     open_text_reader(reader, folder.name("t"));
-    std::string buffer;
+    TextLine buffer;
     int mismatches = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         read_text_line(reader, buffer);
-        mismatches += buffer != padded(lines[i]);
+        mismatches += text_of(buffer) != lines[i];
         mismatches += at_end_of_file(reader) != (i + 1 == lines.size());
     }
     EXPECT_EQ(mismatches, 0);
@@ -909,16 +910,17 @@ TEST_F(FileAccess, TextLinesAcrossBlocks) {
 TEST_F(FileAccess, TextLineReadFailures) {
     make_file(folder.name("t"), "abc\r\n");
     FileSlot closed, bytes;
-    std::string buffer = "kept";
+    const std::string kept = "kept";
+    TextLine buffer{kept.data(), kept.size()};
     read_text_line(closed, buffer);
     EXPECT_EQ(take_code(), 52);
-    EXPECT_EQ(buffer, "kept");
+    EXPECT_EQ(text_of(buffer), "kept");
     EXPECT_FALSE(at_end_of_file(closed));
     EXPECT_EQ(take_code(), 52);
     open_byte_file(bytes, folder.name("t"), EmptyFirst::No);
     read_text_line(bytes, buffer);
     EXPECT_EQ(take_code(), 54);
-    EXPECT_EQ(buffer, "kept");
+    EXPECT_EQ(text_of(buffer), "kept");
     EXPECT_FALSE(at_end_of_file(bytes));
     EXPECT_EQ(take_code(), 54);
 
@@ -966,18 +968,18 @@ TEST_F(FileAccess, TextLineReadFailures) {
         make_file(folder.name("t"), c.bytes);
         FileSlot reader;
         open_text_reader(reader, folder.name("t"));
-        buffer = "kept";
+        buffer = TextLine{kept.data(), kept.size()};
         {
             FaultGuard guard(plan_for(SystemCall::Pread, c.error, false));
             read_text_line(reader, buffer);
             EXPECT_TRUE(guard.reached());
         }
         EXPECT_EQ(take_code(), c.code);
-        EXPECT_EQ(buffer, c.buffer_after == "kept" ? "kept" : padded(c.buffer_after));
+        EXPECT_EQ(text_of(buffer), c.buffer_after);
         for (const std::string& line : c.then) {
             read_text_line(reader, buffer);
             EXPECT_EQ(take_code(), 0);
-            EXPECT_EQ(buffer, padded(line));
+            EXPECT_EQ(text_of(buffer), line);
         }
         EXPECT_TRUE(at_end_of_file(reader));
         close_file(reader);
@@ -1003,7 +1005,7 @@ TEST_F(FileAccess, FirstByteLookFailureLeavesTheReaderOpen) {
         EXPECT_EQ(take_code(), c.code);
         EXPECT_TRUE(reader.is_open);
         EXPECT_FALSE(reader.end_mark);
-        std::string buffer;
+        TextLine buffer;
         read_text_line(reader, buffer); // reads the 26 now
         EXPECT_EQ(take_code(), 62);
         EXPECT_TRUE(at_end_of_file(reader));
@@ -1086,9 +1088,10 @@ TEST_F(FileAccess, PendingFailureSilencesEveryOperation) {
     write_float_at(bytes, 1, 0);
     write_text_at(bytes, 1, "zz");
     write_text_items(writer, {"after"}, EndLine::Yes);
-    std::string buffer = "kept";
+    const std::string kept = "kept";
+    TextLine buffer{kept.data(), kept.size()};
     read_text_line(reader, buffer);
-    EXPECT_EQ(buffer, "kept");
+    EXPECT_EQ(text_of(buffer), "kept");
     EXPECT_EQ(reader.position, 0u);
     EXPECT_EQ(bytes.position, 0u);
     read_text_line(unopened, buffer); // not even 52
@@ -1209,11 +1212,11 @@ std::string sweep_stl(std::int32_t count) {
 }
 
 // The last line of a file cut short may be the start of its line.
-bool is_line_read(const std::string& buffer, const std::string& line, bool last) {
-    if (buffer == padded(line))
+bool is_line_read(const TextLine& buffer, const std::string& line, bool last) {
+    if (text_of(buffer) == line)
         return true;
     for (std::size_t size = 0; last && size < line.size(); ++size)
-        if (buffer == padded(line.substr(0, size)))
+        if (text_of(buffer) == line.substr(0, size))
             return true;
     return false;
 }
@@ -1268,7 +1271,7 @@ void run_sweep_scenario(const TempFolder& folder, const std::string& input, Swee
 
     open_text_reader(reader, folder.name("TEMP1.TMP"));
     check_operation(run, true);
-    std::string buffer;
+    TextLine buffer;
     bool reads_good = true;
     for (int line = 0; line < sweep_facets + 10; ++line) {
         read_text_line(reader, buffer);

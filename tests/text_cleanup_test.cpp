@@ -13,7 +13,6 @@ namespace {
 std::string clean(const TempFolder& folder, const std::string& temporary_text) {
     folder.write_file("TEMP1.TMP", temporary_text);
     RunState run;
-    run.line_buffer.assign(80, ' ');
     clean_up_text_file(run, "TEMP1.TMP", "out.wrl", 623);
     return folder.read_file("out.wrl");
 }
