@@ -1,7 +1,6 @@
 // The two index passes of a face file: one index line per face into both temporary files,
 // and in the first pass one STL facet per face.
 #include <cstdint>
-#include <string>
 
 #include "converter/number_format.h"
 #include "converter/record_bound.h"
@@ -19,7 +18,7 @@ void write_first_face_pass(RunState& run) {
 
     std::uint8_t count_byte = 0;
     std::int32_t index = 0; // a failed read keeps the index read before
-    std::string item;
+    IndexItem item;
     // 64 bits, so that a count of 2^31 - 1 ends without the counter wrapping.
     for (std::int64_t face_no = 1; face_no <= run.face_count; ++face_no) { // 460
         if (past_the_records(run, run.face_count))
@@ -35,11 +34,10 @@ void write_first_face_pass(RunState& run) {
             check_step(467);
             run.read_pos += 4;
             check_step(468);
-            item.clear();
             format_index_item(index, item);
-            write_text_items(run.wrl_temp_file, {item, ", "}, EndLine::No);
+            write_text_items(run.wrl_temp_file, {item.text(), ", "}, EndLine::No);
             check_step(469);
-            write_text_items(run.iv_temp_file, {item, ", "}, EndLine::No);
+            write_text_items(run.iv_temp_file, {item.text(), ", "}, EndLine::No);
             check_step(470);
             // A vertex number is the index plus one; the fourth and later indices set none.
             if (k == 1)
@@ -63,7 +61,7 @@ void write_first_face_pass(RunState& run) {
 void write_second_face_pass(RunState& run) {
     std::uint8_t count_byte = 0;
     std::int32_t index = 0;
-    std::string item;
+    IndexItem item;
     for (std::int64_t face_no = 1; face_no <= run.face_count; ++face_no) { // 586
         if (past_the_records(run, run.face_count))
             break;
@@ -78,11 +76,10 @@ void write_second_face_pass(RunState& run) {
             check_step(593);
             run.read_pos += 4;
             check_step(594);
-            item.clear();
             format_index_item(index, item);
-            write_text_items(run.wrl_temp_file, {item, ", "}, EndLine::No);
+            write_text_items(run.wrl_temp_file, {item.text(), ", "}, EndLine::No);
             check_step(595);
-            write_text_items(run.iv_temp_file, {item, ", "}, EndLine::No);
+            write_text_items(run.iv_temp_file, {item.text(), ", "}, EndLine::No);
             check_step(596);
         }
         write_text_items(run.wrl_temp_file, {"-1,"}, EndLine::Yes);

@@ -167,10 +167,8 @@ void format_colour_line(float red, float green, float blue, std::string& text) {
     format_line(red, green, blue, colour_shape, text);
 }
 
-void format_index_item(std::int32_t index, std::string& text) {
-    // 12 = sign + 10 digits of 2147483648 + the blank after them.
-    char item[12];
-    char* const end = item + sizeof item;
+void format_index_item(std::int32_t index, IndexItem& item) {
+    char* const end = item.chars + sizeof item.chars;
     char* first = end;
     *--first = ' ';
     const bool negative = index < 0;
@@ -179,5 +177,5 @@ void format_index_item(std::int32_t index, std::string& text) {
     const std::uint32_t magnitude = negative ? 0u - as_bits : as_bits;
     first = write_digits(magnitude, first);
     *--first = negative ? '-' : ' ';
-    text.append(first, end);
+    item.first = static_cast<std::uint8_t>(first - item.chars);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Appends the coordinate field of value ("#######.#####", or the overflow form with "%").
 // A NaN or an infinity raises failure 5, appends nothing and gives false.
@@ -19,5 +20,14 @@ void format_coordinate_line(float x, float y, float z, std::string& text);
 // Sets text to the colour line of red, green and blue, as above.
 void format_colour_line(float red, float green, float blue, std::string& text);
 
-// Appends the index item of index: a blank or "-", the decimal digits, one blank.
-void format_index_item(std::int32_t index, std::string& text);
+// An index item: a blank or "-", the decimal digits, one blank. Twelve characters at most, for
+// a sign, the 10 digits of 2147483648 and the blank. Held in place, since two million faces
+// format some six million of them.
+struct IndexItem {
+    char chars[12];
+    std::uint8_t first = 12; // the item is chars[first, 12)
+
+    std::string_view text() const { return {chars + first, sizeof chars - first}; }
+};
+
+void format_index_item(std::int32_t index, IndexItem& item);

@@ -23,21 +23,22 @@ bool holds_marker(const Window& w) {
     return w.window_1 == -1 || w.window_2 == -1 || w.window_3 == -1;
 }
 
-// Writes the triangle (p, q, r) to file: three index items, each followed by ", ", then "-1,".
+// The line of the triangle (p, q, r): three index items, each followed by ", ", then "-1,".
 // An index list needs a comma between every two values for an Inventor reader; without the
-// one before the -1 every strip file's scene would be refused.
-void write_triangle_line(FileSlot& file, std::int32_t p, std::int32_t q, std::int32_t r,
-                         std::string& items) {
-    items.clear();
-    format_index_item(p, items);
-    const std::size_t q_start = items.size();
-    format_index_item(q, items);
-    const std::size_t r_start = items.size();
-    format_index_item(r, items);
-    const std::string_view text = items;
-    write_text_items(file,
-                     {text.substr(0, q_start), ", ", text.substr(q_start, r_start - q_start), ", ",
-                      text.substr(r_start), ", -1,"},
+// one before the -1 every strip file's scene would be refused. Formatted once for both
+// temporary files.
+struct TriangleLine {
+    IndexItem p, q, r;
+};
+
+void format_triangle_line(std::int32_t p, std::int32_t q, std::int32_t r, TriangleLine& line) {
+    format_index_item(p, line.p);
+    format_index_item(q, line.q);
+    format_index_item(r, line.r);
+}
+
+void write_triangle_line(FileSlot& file, const TriangleLine& line) {
+    write_text_items(file, {line.p.text(), ", ", line.q.text(), ", ", line.r.text(), ", -1,"},
                      EndLine::Yes);
 }
 
@@ -59,7 +60,7 @@ void walk_first_pass(RunState& run) {
 
     std::int32_t strip_index_count = 0;
     Window w;
-    std::string items;
+    TriangleLine triangle_line;
     read_int_at(run.input_file, run.read_pos, strip_index_count);
     check_step(305);
     run.read_pos += 4;
@@ -78,9 +79,10 @@ void walk_first_pass(RunState& run) {
     check_step(314);
 
     // The first triangle is written whatever its indices, in the order first, third, second.
-    write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+    format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+    write_triangle_line(run.wrl_temp_file, triangle_line);
     check_step(315);
-    write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+    write_triangle_line(run.iv_temp_file, triangle_line);
     check_step(316);
     count_triangle(run);
     check_step(317);
@@ -112,9 +114,10 @@ void walk_first_pass(RunState& run) {
             swap_next = 0;
             check_step(377);
         } else if (swap_next == 1) { // 379
-            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+            format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+            write_triangle_line(run.wrl_temp_file, triangle_line);
             check_step(380);
-            write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+            write_triangle_line(run.iv_temp_file, triangle_line);
             check_step(381);
             count_triangle(run);
             check_step(382);
@@ -127,9 +130,10 @@ void walk_first_pass(RunState& run) {
             run.vertex_c = vertex_number(w.window_2);
             check_step(386);
         } else {
-            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_2, w.window_3, items);
+            format_triangle_line(w.window_1, w.window_2, w.window_3, triangle_line);
+            write_triangle_line(run.wrl_temp_file, triangle_line);
             check_step(388);
-            write_triangle_line(run.iv_temp_file, w.window_1, w.window_2, w.window_3, items);
+            write_triangle_line(run.iv_temp_file, triangle_line);
             check_step(389);
             count_triangle(run);
             check_step(390);
@@ -154,7 +158,7 @@ void walk_first_pass(RunState& run) {
 void walk_second_pass(RunState& run) {
     std::int32_t strip_index_count = 0;
     Window w;
-    std::string items;
+    TriangleLine triangle_line;
     read_int_at(run.input_file, run.read_pos, strip_index_count);
     check_step(537);
     run.read_pos += 4;
@@ -172,9 +176,10 @@ void walk_second_pass(RunState& run) {
     run.read_pos += 4;
     check_step(544);
 
-    write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+    format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+    write_triangle_line(run.wrl_temp_file, triangle_line);
     check_step(545);
-    write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+    write_triangle_line(run.iv_temp_file, triangle_line);
     check_step(546);
     w.window_1 = w.window_2;
     check_step(551);
@@ -195,16 +200,18 @@ void walk_second_pass(RunState& run) {
             swap_next = 0;
             check_step(559);
         } else if (swap_next == 1) { // 563
-            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_3, w.window_2, items);
+            format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+            write_triangle_line(run.wrl_temp_file, triangle_line);
             check_step(564);
-            write_triangle_line(run.iv_temp_file, w.window_1, w.window_3, w.window_2, items);
+            write_triangle_line(run.iv_temp_file, triangle_line);
             check_step(565);
             swap_next = 0;
             check_step(566);
         } else {
-            write_triangle_line(run.wrl_temp_file, w.window_1, w.window_2, w.window_3, items);
+            format_triangle_line(w.window_1, w.window_2, w.window_3, triangle_line);
+            write_triangle_line(run.wrl_temp_file, triangle_line);
             check_step(571);
-            write_triangle_line(run.iv_temp_file, w.window_1, w.window_2, w.window_3, items);
+            write_triangle_line(run.iv_temp_file, triangle_line);
             check_step(572);
             swap_next = 1;
             check_step(573);

@@ -247,9 +247,9 @@ TEST(IndexItem, WritesSignPositionDigitsAndOneBlank) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.index);
-        std::string text = "3 ";
-        format_index_item(c.index, text);
-        EXPECT_EQ(text, std::string("3 ") + c.item);
+        IndexItem item;
+        format_index_item(c.index, item);
+        EXPECT_EQ(item.text(), c.item);
     }
 }
 
