@@ -8,8 +8,9 @@
 # under ${TMPDIR:-/tmp}; dd writes there too, so both meet the same file system).
 #
 # For each size: a face file and a strip file from make_mesh (fixed seed), plyconv on each in
-# pipe mode, the peer on the face file, dd; then the targets of the 1000 x 1000 grid and the
-# growth from 1000 to 2000. The micro-benchmark of the number texts runs last.
+# pipe mode, the peer on the face file, dd; every repetition runs them all in turn. Then the
+# targets of the 1000 x 1000 grid and the growth from 1000 to 2000. The micro-benchmark of the
+# number texts runs last.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,57 +66,68 @@ time_once() { # outputs_glob command...
     echo "$(elapsed "$start" "$end") $(cat time.out)"
 }
 
-# Medians of REPEAT runs; sets seconds and peak_kib.
-time_median() {
-    local results
-    results=$(for _ in $(seq "$repeat"); do time_once "$@"; done)
-    seconds=$(echo "$results" | awk '{print $1}' | median)
-    peak_kib=$(echo "$results" | awk '{print $2}' | sort -n | tail -1)
-}
+# Every mesh first, so that each repetition below runs every program on every size one after
+# another: a machine that slows down or speeds up on the way meets them all alike, and the
+# ratios compare runs made side by side.
+for n in $sizes; do
+    for layout in face strip; do
+        "$make_mesh" --layout "$layout" --grid "$n" "$n" --seed 1 "$layout$n.ply" >/dev/null
+    done
+done
+
+declare -A results out_bytes peer_bytes
+for _ in $(seq "$repeat"); do
+    for n in $sizes; do
+        for layout in face strip; do
+            results[$n $layout]+="$(time_once 'out.wrl out.iv out.stl' \
+                sh -c "printf '$layout$n.ply\nout\n\n' | ./plyconv")"$'\n'
+            if ! grep -q 'Press any key to continue' run.out || [ ! -s out.stl ]; then
+                echo "plyconv did not convert the $n x $n $layout file:" >&2
+                cat run.out >&2
+                exit 1
+            fi
+            out_bytes[$n $layout]=$(($(stat -c %s out.wrl) + $(stat -c %s out.iv) + $(stat -c %s out.stl)))
+            rm -f out.wrl out.iv out.stl
+        done
+        if [ "$peer_found" = 1 ]; then
+            results[$n peer]+="$(time_once peer.stl assimp export "face$n.ply" peer.stl -fstlb)"$'\n'
+            peer_bytes[$n]=$(stat -c %s peer.stl)
+            rm -f peer.stl
+        fi
+        results[$n dd]+="$(time_once dd.out dd if=/dev/zero of=dd.out bs=1M \
+            count="${out_bytes[$n face]}" iflag=count_bytes)"$'\n'
+        rm -f dd.out
+    done
+done
+
+# The median seconds and the largest peak of what results holds for key.
+median_of() { printf '%s' "${results[$1]}" | awk 'NF {print $1}' | median; }
+peak_of() { printf '%s' "${results[$1]}" | awk 'NF {print $2}' | sort -n | tail -1; }
 
 printf '%-10s %-6s %10s %9s %10s %10s %9s\n' grid layout triangles seconds MB/s out_MB peak_KiB
-declare -A face_seconds strip_seconds face_bytes peer_seconds peer_kib dd_seconds
+declare -A face_seconds strip_seconds peer_seconds peer_kib dd_seconds
 worst_kib=0
 for n in $sizes; do
     triangles=$((2 * n * n))
+    row() { # layout seconds bytes peak note
+        printf '%-10s %-6s %10s %9s %10s %10.1f %9s   %s\n' "${n}x$n" "$1" "$triangles" "$2" \
+            "$(awk -v b="$3" -v s="$2" 'BEGIN {printf "%.0f", b / s / 1e6}')" \
+            "$(awk -v b="$3" 'BEGIN {print b / 1e6}')" "$4" "${5:-}"
+    }
     for layout in face strip; do
-        "$make_mesh" --layout "$layout" --grid "$n" "$n" --seed 1 mesh.ply >/dev/null
-        time_median 'out.wrl out.iv out.stl' sh -c "printf 'mesh.ply\nout\n\n' | ./plyconv"
-        if ! grep -q 'Press any key to continue' run.out || [ ! -s out.stl ]; then
-            echo "plyconv did not convert the $n x $n $layout file:" >&2
-            cat run.out >&2
-            exit 1
-        fi
-        bytes=$(($(stat -c %s out.wrl) + $(stat -c %s out.iv) + $(stat -c %s out.stl)))
-        mbps=$(awk -v b="$bytes" -v s="$seconds" 'BEGIN {printf "%.0f", b / s / 1e6}')
-        printf '%-10s %-6s %10d %9s %10s %10.1f %9d\n' "${n}x$n" "$layout" "$triangles" \
-            "$seconds" "$mbps" "$(awk -v b="$bytes" 'BEGIN {print b / 1e6}')" "$peak_kib"
+        seconds=$(median_of "$n $layout")
+        peak_kib=$(peak_of "$n $layout")
         [ "$peak_kib" -gt "$worst_kib" ] && worst_kib=$peak_kib
-        if [ "$layout" = face ]; then
-            face_seconds[$n]=$seconds
-            face_bytes[$n]=$bytes
-            if [ "$peer_found" = 1 ]; then
-                time_median 'peer.stl' assimp export mesh.ply peer.stl -fstlb
-                peer_seconds[$n]=$seconds
-                peer_kib[$n]=$peak_kib
-                printf '%-10s %-6s %10d %9s %10s %10.1f %9d   assimp export -fstlb\n' \
-                    "${n}x$n" peer "$triangles" "$seconds" \
-                    "$(awk -v b="$(stat -c %s peer.stl)" -v s="$seconds" 'BEGIN {printf "%.0f", b / s / 1e6}')" \
-                    "$(awk -v b="$(stat -c %s peer.stl)" 'BEGIN {print b / 1e6}')" "$peak_kib"
-                rm -f peer.stl
-            fi
-            time_median 'dd.out' dd if=/dev/zero of=dd.out bs=1M count="$bytes" iflag=count_bytes
-            dd_seconds[$n]=$seconds
-            printf '%-10s %-6s %10s %9s %10s %10.1f %9s   dd of the same bytes\n' \
-                "${n}x$n" dd - "$seconds" \
-                "$(awk -v b="$bytes" -v s="$seconds" 'BEGIN {printf "%.0f", b / s / 1e6}')" \
-                "$(awk -v b="$bytes" 'BEGIN {print b / 1e6}')" -
-            rm -f dd.out
-        else
-            strip_seconds[$n]=$seconds
-        fi
-        rm -f out.wrl out.iv out.stl
+        row "$layout" "$seconds" "${out_bytes[$n $layout]}" "$peak_kib"
+        if [ "$layout" = face ]; then face_seconds[$n]=$seconds; else strip_seconds[$n]=$seconds; fi
     done
+    if [ "$peer_found" = 1 ]; then
+        peer_seconds[$n]=$(median_of "$n peer")
+        peer_kib[$n]=$(peak_of "$n peer")
+        row peer "${peer_seconds[$n]}" "${peer_bytes[$n]}" "${peer_kib[$n]}" "assimp export -fstlb"
+    fi
+    dd_seconds[$n]=$(median_of "$n dd")
+    row dd "${dd_seconds[$n]}" "${out_bytes[$n face]}" - "dd of the same bytes"
 done
 
 echo

@@ -1,6 +1,7 @@
 // Files by name on POSIX: the table of open files, the three opens, byte-position reads through
-// a block cache, buffered writes, text lines written and read back, deletion, and the errno of
-// every refusal turned into its failure code.
+// a block cache, buffered writes (full buffers through the background writer), text lines
+// written and read back in place, deletion, and the errno of every refusal turned into its
+// failure code.
 #include "platform/file_access.h"
 
 #include "platform/background_writer.h"

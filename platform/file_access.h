@@ -45,7 +45,9 @@ void close_all_files();
 // Positions are 1-based and held as 64-bit floats; each is rounded to the nearest whole
 // number, ties to even. Bytes at or past the end of the file read as 0. A write is buffered
 // when it continues the one before; a refusal of buffered bytes is raised by the operation
-// that flushes them (a write elsewhere, a read of the same slot, a close).
+// that flushes them (a write elsewhere, a read of the same slot, a close). A full buffer goes
+// to the background writer, and a refusal of it is raised when the slot next waits for that
+// write: at the next full buffer or the next flush.
 void read_byte_at(FileSlot& slot, double position, std::uint8_t& value);
 void read_float_at(FileSlot& slot, double position, float& value);
 void read_int_at(FileSlot& slot, double position, std::int32_t& value);

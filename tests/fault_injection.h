@@ -4,6 +4,7 @@
 
 #include "platform/syscalls.h"
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cstddef>
@@ -27,12 +28,14 @@ struct FaultPlan {
     int fail_count = 1;         // without persist: how many calls from fail_at on fail
 };
 
+// The background writer makes its write calls on a thread of its own, beside the run's calls,
+// so the counts are atomic.
 struct FaultState {
     FaultPlan plan;
     bool active = false;
-    int calls[system_call_count] = {};
-    int faults = 0;              // calls that were made to fail
-    std::size_t medium_used = 0; // FullMedium: bytes taken since the fault began
+    std::atomic<int> calls[system_call_count] = {};
+    std::atomic<int> faults{0};              // calls that were made to fail
+    std::atomic<std::size_t> medium_used{0}; // FullMedium: bytes taken since the fault began
 };
 
 inline FaultState g_fault_state;
@@ -91,7 +94,8 @@ inline ssize_t faulty_pwrite(int fd, const void* data, std::size_t size, off_t o
         if (state.plan.kind == FaultKind::Error)
             return fail_with_errno();
         if (state.plan.kind == FaultKind::FullMedium) {
-            room -= state.medium_used < room ? state.medium_used : room;
+            const std::size_t used = state.medium_used;
+            room -= used < room ? used : room;
             if (room == 0)
                 return fail_with_errno();
         }
@@ -128,7 +132,10 @@ class FaultGuard {
 public:
     explicit FaultGuard(const FaultPlan& plan) {
         assert(!g_fault_state.active);
-        g_fault_state = FaultState{};
+        for (std::atomic<int>& count : g_fault_state.calls)
+            count = 0;
+        g_fault_state.faults = 0;
+        g_fault_state.medium_used = 0;
         g_fault_state.plan = plan;
         g_fault_state.active = true;
         g_syscalls = {faulty_open,  faulty_close, faulty_pread, faulty_pwrite,
