@@ -99,6 +99,7 @@ public:
         slot.end_mark = false;
         slot.fd = fd;
         slot.file = entries_.back().file.get();
+        slot.window_length = 0;
     }
 
     void release(FileSlot& slot) {
@@ -111,6 +112,7 @@ public:
         slot.may_write = false;
         slot.fd = -1;
         slot.file = nullptr;
+        slot.window_length = 0;
     }
 
     FileSlot* any_open_slot() const { return entries_.empty() ? nullptr : entries_.back().slot; }
@@ -367,6 +369,7 @@ void drop_blocks(OpenFile& file, std::uint64_t offset, std::size_t size) {
 // failed (its code raised).
 bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
     OpenFile& file = *slot.file;
+    slot.window_length = 0; // a read must see this write
     if (size == 0)
         return true;
     if (file.block_memory)
@@ -437,6 +440,7 @@ bool fill_block(const FileSlot& slot, CacheBlock& block, std::uint64_t start) {
 // holds it. Null when the read failed (its code raised).
 CacheBlock* block_at(FileSlot& slot, std::uint64_t offset) {
     OpenFile& file = *slot.file;
+    slot.window_length = 0; // the block read in may be the window's
     if (!file.block_memory) {
         file.block_memory.reset(new std::uint8_t[block_size * block_count + block_room]());
         for (int i = 0; i < block_count; ++i)
@@ -663,10 +667,10 @@ void write_bytes_at(FileSlot& slot, double position, const std::uint8_t* data, s
         slot.position = offset + size;
 }
 
-// The short path of a read of one value (1 or 4 bytes): a slot that may be read, a whole
-// position, nothing pending to write and a block that holds the whole value. Every other read
-// takes read_bytes_at, whose checks then find what this one found.
-bool read_value_at(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
+// The short path of a read of one value (1 or 4 bytes) that the window did not answer: a slot
+// that may be read, a whole position, nothing pending to write and a block that holds the whole
+// value. Every other read takes read_bytes_at, whose checks then find what this one found.
+bool read_value(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
     std::uint64_t offset = 0;
     if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
         !slot.may_read || !whole_offset_of(position, offset) || has_unwritten(*slot.file))
@@ -799,22 +803,21 @@ void close_all_files() {
         release_slot(*slot);
 }
 
-void read_byte_at(FileSlot& slot, double position, std::uint8_t& value) {
-    std::uint8_t byte = 0;
-    if (read_value_at(slot, position, &byte, 1))
-        value = byte;
-}
-
-void read_float_at(FileSlot& slot, double position, float& value) {
-    std::uint8_t bytes[4];
-    if (read_value_at(slot, position, bytes, sizeof bytes))
-        std::memcpy(&value, bytes, sizeof bytes);
-}
-
-void read_int_at(FileSlot& slot, double position, std::int32_t& value) {
-    std::uint8_t bytes[4];
-    if (read_value_at(slot, position, bytes, sizeof bytes))
-        std::memcpy(&value, bytes, sizeof bytes);
+void read_value_at(FileSlot& slot, double position, void* value, std::size_t size) {
+    // A read that fails keeps the value as it was, even when it got part of the bytes.
+    std::uint8_t bytes[8];
+    assert(size <= sizeof bytes);
+    if (!read_value(slot, position, bytes, size))
+        return;
+    std::memcpy(value, bytes, size);
+    // The block of this read becomes the window, while nothing waits to be written.
+    const OpenFile& file = *slot.file;
+    const CacheBlock& block = file.blocks[file.recent_block];
+    if (!has_unwritten(file) && block.last_use != 0) {
+        slot.window = block.bytes;
+        slot.window_start = block.start;
+        slot.window_length = block.length;
+    }
 }
 
 void write_text_at(FileSlot& slot, double position, std::string_view text) {

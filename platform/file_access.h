@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+
+#include "platform/failure.h"
 
 enum class FileMode { ByteAccess, TextWriter, TextReader };
 enum class EmptyFirst { No, Yes };
@@ -24,6 +27,13 @@ struct FileSlot {
     bool end_mark = false;      // text reader: the byte at position was missing or 26
     int fd = -1;
     OpenFile* file = nullptr;
+
+    // The read block of the last value read from a byte-access slot: window_length bytes of the
+    // file from offset window_start on, which the inline short path of the value reads takes.
+    // Empty while the slot has bytes not yet in the file, and whenever the block may change.
+    const std::uint8_t* window = nullptr;
+    std::uint64_t window_start = 0;
+    std::uint64_t window_length = 0;
 
     FileSlot() = default;
     FileSlot(const FileSlot&) = delete;
@@ -51,6 +61,41 @@ void close_all_files();
 void read_byte_at(FileSlot& slot, double position, std::uint8_t& value);
 void read_float_at(FileSlot& slot, double position, float& value);
 void read_int_at(FileSlot& slot, double position, std::int32_t& value);
+
+// The way of every read that the window does not answer.
+void read_value_at(FileSlot& slot, double position, void* value, std::size_t size);
+
+// The short path of a value read: no failure pending, a whole position and a value that lies
+// in the window. Gives false, with nothing done, otherwise. Inline, since the face passes make
+// some 17 value reads a face.
+inline bool read_in_window(FileSlot& slot, double position, void* value, std::size_t size) {
+    if (failure_pending() || !(position >= 1.0 && position < 0x1p63))
+        return false;
+    const std::uint64_t offset = static_cast<std::uint64_t>(position) - 1;
+    if (static_cast<double>(offset + 1) != position)
+        return false;
+    const std::uint64_t inside = offset - slot.window_start; // wraps round when before it
+    if (inside >= slot.window_length || slot.window_length - inside < size)
+        return false;
+    std::memcpy(value, slot.window + inside, size);
+    slot.position = offset + size;
+    return true;
+}
+
+inline void read_byte_at(FileSlot& slot, double position, std::uint8_t& value) {
+    if (!read_in_window(slot, position, &value, sizeof value))
+        read_value_at(slot, position, &value, sizeof value);
+}
+
+inline void read_float_at(FileSlot& slot, double position, float& value) {
+    if (!read_in_window(slot, position, &value, sizeof value))
+        read_value_at(slot, position, &value, sizeof value);
+}
+
+inline void read_int_at(FileSlot& slot, double position, std::int32_t& value) {
+    if (!read_in_window(slot, position, &value, sizeof value))
+        read_value_at(slot, position, &value, sizeof value);
+}
 void write_text_at(FileSlot& slot, double position, std::string_view text);
 void write_float_at(FileSlot& slot, double position, float value);
 void write_int_at(FileSlot& slot, double position, std::int32_t value);
