@@ -36,8 +36,6 @@ constexpr int block_count = 8;
 // A caller may look at the 64 bytes after a line (TextLine), and a line may end at the end of
 // the last block, so the blocks keep 64 bytes of room beyond it.
 constexpr std::size_t block_room = 64;
-// 256 KiB of text lines or STL facets per write call.
-constexpr std::size_t write_buffer_size = 256 * 1024;
 constexpr int end_of_text = 26;
 constexpr int carriage_return = 13;
 constexpr int line_feed = 10;
@@ -59,11 +57,10 @@ struct OpenFile {
     std::uint64_t use_clock = 0;
     int recent_block = 0; // the block of the last read, tried first
 
-    // Bytes written but not yet in the file: pending_size of them, which belong at
-    // pending_start. Allocated on the first write of the slot.
+    // Bytes written but not yet in the file, in write_buffer (allocated on the first write of
+    // the slot); the slot points at pending.
     std::unique_ptr<std::uint8_t[]> write_buffer;
-    std::size_t pending_size = 0;
-    std::uint64_t pending_start = 0;
+    PendingWrites pending;
 
     // The full buffer before them, handed to the background writer (flight_started), or what
     // that write left of it when it stopped short: flight.size bytes at flight.offset, which
@@ -99,6 +96,7 @@ public:
         slot.end_mark = false;
         slot.fd = fd;
         slot.file = entries_.back().file.get();
+        slot.pending = &slot.file->pending;
         slot.window_length = 0;
     }
 
@@ -112,6 +110,7 @@ public:
         slot.may_write = false;
         slot.fd = -1;
         slot.file = nullptr;
+        slot.pending = nullptr;
         slot.window_length = 0;
     }
 
@@ -252,20 +251,10 @@ bool may_open(const FileSlot& slot, const std::string& name) {
 // even (std::nearbyint in the default rounding mode); false when that is below 1.
 bool offset_of(double position, std::uint64_t& offset);
 
-// The usual position: a whole number from 1 on, which rounds to itself without a library call.
-// False for any other; offset_of then gives its offset or refuses it.
-bool whole_offset_of(double position, std::uint64_t& offset) {
-    if (!(position >= 1.0 && position < 0x1p63))
-        return false;
-    const std::int64_t whole = static_cast<std::int64_t>(position);
-    if (static_cast<double>(whole) != position)
-        return false;
-    offset = static_cast<std::uint64_t>(whole) - 1;
-    return true;
-}
-
 bool offset_of(double position, std::uint64_t& offset) {
-    if (whole_offset_of(position, offset))
+    // The usual position takes the short way; offset_of gives the offset of any other or
+    // refuses it.
+    if (whole_offset(position, offset))
         return true;
     // NaN, the infinities and magnitudes of 2^63 or more are no 64-bit integer: below 1.
     if (!(std::fabs(position) < 0x1p63))
@@ -279,7 +268,7 @@ bool offset_of(double position, std::uint64_t& offset) {
 
 // Bytes that are not in the file yet: pending, or handed to the background writer.
 bool has_unwritten(const OpenFile& file) {
-    return file.pending_size != 0 || file.flight.size != 0;
+    return file.pending.size != 0 || file.flight.size != 0;
 }
 
 // Takes the outcome of the buffer handed to the background writer, waiting for it; bytes that
@@ -321,14 +310,15 @@ bool hand_to_writer(FileSlot& slot) {
     if (!file.flight_buffer)
         file.flight_buffer.reset(new std::uint8_t[write_buffer_size]);
     std::swap(file.write_buffer, file.flight_buffer);
+    file.pending.bytes = file.write_buffer.get();
     file.flight.fd = slot.fd;
     file.flight.data = file.flight_buffer.get();
-    file.flight.size = file.pending_size;
-    file.flight.offset = file.pending_start;
+    file.flight.size = file.pending.size;
+    file.flight.offset = file.pending.start;
     file.flight_started = true;
     start_background_write(file.flight);
-    file.pending_start += file.pending_size;
-    file.pending_size = 0;
+    file.pending.start += file.pending.size;
+    file.pending.size = 0;
     return true;
 }
 
@@ -339,20 +329,20 @@ bool flush_writes(FileSlot& slot) {
     OpenFile& file = *slot.file;
     if (!finish_flight(slot))
         return false;
-    if (file.pending_size == 0)
+    if (file.pending.size == 0)
         return true;
     int error = 0;
     std::size_t written =
-        write_fully(slot.fd, file.pending_start, file.write_buffer.get(), file.pending_size, error);
+        write_fully(slot.fd, file.pending.start, file.write_buffer.get(), file.pending.size, error);
     file.size_known = false;
-    if (written == file.pending_size) {
-        file.pending_size = 0;
+    if (written == file.pending.size) {
+        file.pending.size = 0;
         return true;
     }
     std::memmove(file.write_buffer.get(), file.write_buffer.get() + written,
-                 file.pending_size - written);
-    file.pending_start += written;
-    file.pending_size -= written;
+                 file.pending.size - written);
+    file.pending.start += written;
+    file.pending.size -= written;
     raise_failure(write_refusal(error));
     return false;
 }
@@ -375,14 +365,14 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
     if (file.block_memory)
         drop_blocks(file, offset, size);
     // The short path: the bytes continue the pending ones and fit beside them.
-    if (file.pending_size != 0 && offset == file.pending_start + file.pending_size &&
-        size <= write_buffer_size - file.pending_size) {
-        std::memcpy(file.write_buffer.get() + file.pending_size, data, size);
-        file.pending_size += size;
+    if (file.pending.size != 0 && offset == file.pending.start + file.pending.size &&
+        size <= write_buffer_size - file.pending.size) {
+        std::memcpy(file.write_buffer.get() + file.pending.size, data, size);
+        file.pending.size += size;
         return true;
     }
-    const bool continues = offset == file.pending_start + file.pending_size;
-    if (file.pending_size != 0 && continues && size < write_buffer_size) {
+    const bool continues = offset == file.pending.start + file.pending.size;
+    if (file.pending.size != 0 && continues && size < write_buffer_size) {
         // The bytes continue a full buffer.
         if (!hand_to_writer(slot))
             return false;
@@ -400,12 +390,14 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
         raise_failure(write_refusal(error));
         return false;
     }
-    if (!file.write_buffer)
+    if (!file.write_buffer) {
         file.write_buffer.reset(new std::uint8_t[write_buffer_size]);
-    if (file.pending_size == 0)
-        file.pending_start = offset;
-    std::memcpy(file.write_buffer.get() + file.pending_size, data, size);
-    file.pending_size += size;
+        file.pending.bytes = file.write_buffer.get();
+    }
+    if (file.pending.size == 0)
+        file.pending.start = offset;
+    std::memcpy(file.write_buffer.get() + file.pending.size, data, size);
+    file.pending.size += size;
     return true;
 }
 
@@ -443,6 +435,7 @@ CacheBlock* block_at(FileSlot& slot, std::uint64_t offset) {
     slot.window_length = 0; // the block read in may be the window's
     if (!file.block_memory) {
         file.block_memory.reset(new std::uint8_t[block_size * block_count + block_room]());
+        file.pending.after_reads = true;
         for (int i = 0; i < block_count; ++i)
             file.blocks[i].bytes = file.block_memory.get() + i * block_size;
     }
@@ -534,32 +527,6 @@ bool look_at(FileSlot& slot, std::uint64_t offset, int& byte) {
         return false;
     byte = count > 0 ? data[0] : -1;
     return true;
-}
-
-// Copies size bytes from data to out. The texts of a line and the lines themselves are a few
-// to some 80 characters, which overlapping moves of a fixed size copy without a library call.
-void copy_short(std::uint8_t* out, const void* from, std::size_t size) {
-    const char* data = static_cast<const char*>(from);
-    if (size > 64) {
-        std::memcpy(out, data, size);
-    } else if (size > 32) {
-        std::memcpy(out, data, 16);
-        std::memcpy(out + 16, data + 16, 16);
-        std::memcpy(out + size - 32, data + size - 32, 16);
-        std::memcpy(out + size - 16, data + size - 16, 16);
-    } else if (size >= 16) {
-        std::memcpy(out, data, 16);
-        std::memcpy(out + size - 16, data + size - 16, 16);
-    } else if (size >= 8) {
-        std::memcpy(out, data, 8);
-        std::memcpy(out + size - 8, data + size - 8, 8);
-    } else if (size >= 4) {
-        std::memcpy(out, data, 4);
-        std::memcpy(out + size - 4, data + size - 4, 4);
-    } else {
-        for (std::size_t i = 0; i < size; ++i)
-            out[i] = static_cast<std::uint8_t>(data[i]);
-    }
 }
 
 // The bits of the 16 bytes at data that are CR, LF or 26.
@@ -673,7 +640,7 @@ void write_bytes_at(FileSlot& slot, double position, const std::uint8_t* data, s
 bool read_value(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
     std::uint64_t offset = 0;
     if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
-        !slot.may_read || !whole_offset_of(position, offset) || has_unwritten(*slot.file))
+        !slot.may_read || !whole_offset(position, offset) || has_unwritten(*slot.file))
         return read_bytes_at(slot, position, out, size);
     const CacheBlock* block = block_holding(*slot.file, offset, size);
     if (!block)
@@ -681,26 +648,6 @@ bool read_value(FileSlot& slot, double position, std::uint8_t* out, std::size_t 
     std::memcpy(out, block->bytes + (offset - block->start), size);
     slot.position = offset + size;
     return true;
-}
-
-// The short path of a write of one value: it continues the pending bytes and fits beside
-// them, so no system call is made and nothing can fail. Every other write takes
-// write_bytes_at.
-void write_value_at(FileSlot& slot, double position, const std::uint8_t* data, std::size_t size) {
-    std::uint64_t offset = 0;
-    if (!failure_pending() && slot.is_open && slot.mode == FileMode::ByteAccess &&
-        slot.may_write && whole_offset_of(position, offset)) {
-        OpenFile& file = *slot.file;
-        if (!file.block_memory && file.pending_size != 0 &&
-            offset == file.pending_start + file.pending_size &&
-            size <= write_buffer_size - file.pending_size) {
-            std::memcpy(file.write_buffer.get() + file.pending_size, data, size);
-            file.pending_size += size;
-            slot.position = offset + size;
-            return;
-        }
-    }
-    write_bytes_at(slot, position, data, size);
 }
 
 // A text writer appends at its position, which is the size of what it has written.
@@ -803,6 +750,10 @@ void close_all_files() {
         release_slot(*slot);
 }
 
+void write_value_at(FileSlot& slot, double position, const void* value, std::size_t size) {
+    write_bytes_at(slot, position, static_cast<const std::uint8_t*>(value), size);
+}
+
 void read_value_at(FileSlot& slot, double position, void* value, std::size_t size) {
     // A read that fails keeps the value as it was, even when it got part of the bytes.
     std::uint8_t bytes[8];
@@ -820,24 +771,8 @@ void read_value_at(FileSlot& slot, double position, void* value, std::size_t siz
     }
 }
 
-void write_text_at(FileSlot& slot, double position, std::string_view text) {
-    write_value_at(slot, position, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
-void write_float_at(FileSlot& slot, double position, float value) {
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &value, sizeof bytes);
-    write_value_at(slot, position, bytes, sizeof bytes);
-}
-
-void write_int_at(FileSlot& slot, double position, std::int32_t value) {
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &value, sizeof bytes);
-    write_value_at(slot, position, bytes, sizeof bytes);
-}
-
-void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
-                      EndLine end_line) {
+void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
+                       EndLine end_line) {
     if (failure_pending())
         return; // the step already failed; its check reports the first code
     if (!slot.is_open) {
@@ -846,27 +781,6 @@ void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> te
     }
     if (slot.mode != FileMode::TextWriter) {
         raise_failure(Failure::BadFileMode);
-        return;
-    }
-    // The short path: the whole line continues the pending bytes and fits beside them, so no
-    // text of it can fail.
-    OpenFile& file = *slot.file;
-    std::size_t total = end_line == EndLine::Yes ? 2 : 0;
-    for (std::string_view text : texts)
-        total += text.size();
-    if (file.pending_size != 0 && slot.position == file.pending_start + file.pending_size &&
-        total <= write_buffer_size - file.pending_size && !file.block_memory) {
-        std::uint8_t* out = file.write_buffer.get() + file.pending_size;
-        for (std::string_view text : texts) {
-            copy_short(out, text.data(), text.size());
-            out += text.size();
-        }
-        if (end_line == EndLine::Yes) {
-            out[0] = '\r';
-            out[1] = '\n';
-        }
-        file.pending_size += total;
-        slot.position += total;
         return;
     }
     for (std::string_view text : texts)
@@ -1009,7 +923,7 @@ std::uint64_t file_size(FileSlot& slot) {
     std::uint64_t size = file.size_known ? file.known_size : 0;
     if (file.flight.size != 0)
         size = std::max<std::uint64_t>(size, file.flight.offset + file.flight.size);
-    if (file.pending_size != 0)
-        size = std::max<std::uint64_t>(size, file.pending_start + file.pending_size);
+    if (file.pending.size != 0)
+        size = std::max<std::uint64_t>(size, file.pending.start + file.pending.size);
     return size;
 }

@@ -16,6 +16,19 @@ enum class EndLine { No, Yes };
 
 struct OpenFile; // The buffers of one open file, owned by the table of open files.
 
+// 256 KiB of text lines or STL facets per write call.
+inline constexpr std::size_t write_buffer_size = 256 * 1024;
+
+// The bytes written to an open slot and not yet in its file: size of them, which belong at
+// offset start, in a buffer of write_buffer_size. Part of the slot's buffers; the slot points
+// at it so that the short path of the writes can be inline.
+struct PendingWrites {
+    std::uint8_t* bytes = nullptr; // null until the first write
+    std::size_t size = 0;
+    std::uint64_t start = 0;
+    bool after_reads = false; // the slot has read blocks, which a write may have to drop
+};
+
 // One file while it is in use. The caller owns the slot; the table of open files knows every
 // open slot so that close_all_files can reach it. A slot is not copied while it is open.
 struct FileSlot {
@@ -27,6 +40,7 @@ struct FileSlot {
     bool end_mark = false;      // text reader: the byte at position was missing or 26
     int fd = -1;
     OpenFile* file = nullptr;
+    PendingWrites* pending = nullptr;
 
     // The read block of the last value read from a byte-access slot: window_length bytes of the
     // file from offset window_start on, which the inline short path of the value reads takes.
@@ -52,15 +66,24 @@ void open_text_reader(FileSlot& slot, const std::string& name);
 void close_file(FileSlot& slot);
 void close_all_files();
 
+// The usual position: a whole number from 1 on, which rounds to itself; gives its 0-based offset.
+// False for any other, which the file layer rounds or refuses.
+inline bool whole_offset(double position, std::uint64_t& offset) {
+    if (!(position >= 1.0 && position < 0x1p63))
+        return false;
+    offset = static_cast<std::uint64_t>(position) - 1;
+    return static_cast<double>(offset + 1) == position;
+}
+
 // Positions are 1-based and held as 64-bit floats; each is rounded to the nearest whole
 // number, ties to even. Bytes at or past the end of the file read as 0. A write is buffered
 // when it continues the one before; a refusal of buffered bytes is raised by the operation
 // that flushes them (a write elsewhere, a read of the same slot, a close). A full buffer goes
 // to the background writer, and a refusal of it is raised when the slot next waits for that
 // write: at the next full buffer or the next flush.
-void read_byte_at(FileSlot& slot, double position, std::uint8_t& value);
-void read_float_at(FileSlot& slot, double position, float& value);
-void read_int_at(FileSlot& slot, double position, std::int32_t& value);
+//
+// The value reads and writes follow, and write_text_items, which appends the texts one after
+// another, then CR LF when end_line is Yes: each a short path inline, then the way of the rest.
 
 // The way of every read that the window does not answer.
 void read_value_at(FileSlot& slot, double position, void* value, std::size_t size);
@@ -69,10 +92,8 @@ void read_value_at(FileSlot& slot, double position, void* value, std::size_t siz
 // in the window. Gives false, with nothing done, otherwise. Inline, since the face passes make
 // some 17 value reads a face.
 inline bool read_in_window(FileSlot& slot, double position, void* value, std::size_t size) {
-    if (failure_pending() || !(position >= 1.0 && position < 0x1p63))
-        return false;
-    const std::uint64_t offset = static_cast<std::uint64_t>(position) - 1;
-    if (static_cast<double>(offset + 1) != position)
+    std::uint64_t offset = 0;
+    if (failure_pending() || !whole_offset(position, offset))
         return false;
     const std::uint64_t inside = offset - slot.window_start; // wraps round when before it
     if (inside >= slot.window_length || slot.window_length - inside < size)
@@ -96,13 +117,81 @@ inline void read_int_at(FileSlot& slot, double position, std::int32_t& value) {
     if (!read_in_window(slot, position, &value, sizeof value))
         read_value_at(slot, position, &value, sizeof value);
 }
-void write_text_at(FileSlot& slot, double position, std::string_view text);
-void write_float_at(FileSlot& slot, double position, float value);
-void write_int_at(FileSlot& slot, double position, std::int32_t value);
 
-// Appends the texts one after another, then CR LF when end_line is Yes.
-void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
-                      EndLine end_line);
+// The ways of every write that the short path below does not take.
+void write_value_at(FileSlot& slot, double position, const void* value, std::size_t size);
+void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
+                       EndLine end_line);
+
+// Where a write of size bytes at offset goes by the short path: after the pending bytes, when
+// it continues them and fits beside them, so that no system call is made and nothing can fail.
+// Null otherwise. The slot is open for writing.
+inline std::uint8_t* room_after_pending(const FileSlot& slot, std::uint64_t offset,
+                                        std::size_t size) {
+    const PendingWrites& pending = *slot.pending;
+    if (pending.size == 0 || pending.after_reads || offset != pending.start + pending.size ||
+        size > write_buffer_size - pending.size)
+        return nullptr;
+    return pending.bytes + pending.size;
+}
+
+// The short path of a value write: no failure pending, a slot open for byte writes, a whole
+// position and room after the pending bytes. Gives false, with nothing done, otherwise. Inline,
+// since every STL facet makes 13 writes.
+inline bool write_in_buffer(FileSlot& slot, double position, const void* value, std::size_t size) {
+    std::uint64_t offset = 0;
+    if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
+        !slot.may_write || !whole_offset(position, offset))
+        return false;
+    std::uint8_t* out = room_after_pending(slot, offset, size);
+    if (out == nullptr)
+        return false;
+    std::memcpy(out, value, size);
+    slot.pending->size += size;
+    slot.position = offset + size;
+    return true;
+}
+
+inline void write_text_at(FileSlot& slot, double position, std::string_view text) {
+    if (!write_in_buffer(slot, position, text.data(), text.size()))
+        write_value_at(slot, position, text.data(), text.size());
+}
+
+inline void write_float_at(FileSlot& slot, double position, float value) {
+    if (!write_in_buffer(slot, position, &value, sizeof value))
+        write_value_at(slot, position, &value, sizeof value);
+}
+
+inline void write_int_at(FileSlot& slot, double position, std::int32_t value) {
+    if (!write_in_buffer(slot, position, &value, sizeof value))
+        write_value_at(slot, position, &value, sizeof value);
+}
+
+// The short path of write_text_items: the whole line goes after the pending bytes, so no text
+// of it can fail. Inline, since a face file makes some 16 of these writes a face.
+inline void write_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
+                             EndLine end_line) {
+    std::size_t total = end_line == EndLine::Yes ? 2 : 0;
+    for (std::string_view text : texts)
+        total += text.size();
+    std::uint8_t* out = !failure_pending() && slot.is_open && slot.mode == FileMode::TextWriter
+                            ? room_after_pending(slot, slot.position, total)
+                            : nullptr;
+    if (out == nullptr) {
+        append_text_items(slot, texts, end_line);
+        return;
+    }
+    for (std::string_view text : texts) {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    }
+    if (end_line == EndLine::Yes) {
+        out[0] = '\r';
+        out[1] = '\n';
+    }
+    slot.pending->size += total;
+    slot.position += total;
+}
 
 // A line as the text reader holds it: its characters, where the reader keeps them until the
 // next read or the close of the slot. The 64 bytes after them may be looked at, though they are
