@@ -144,7 +144,7 @@ inline bool write_in_buffer(FileSlot& slot, double position, const void* value, 
         !slot.may_write || !whole_offset(position, offset))
         return false;
     std::uint8_t* out = room_after_pending(slot, offset, size);
-    if (out == nullptr)
+    if (out == nullptr || size == 0) // an empty text may have no characters at all
         return false;
     std::memcpy(out, value, size);
     slot.pending->size += size;
@@ -182,7 +182,8 @@ inline void write_text_items(FileSlot& slot, std::initializer_list<std::string_v
         return;
     }
     for (std::string_view text : texts) {
-        std::memcpy(out, text.data(), text.size());
+        if (!text.empty()) // an empty view may have no characters at all
+            std::memcpy(out, text.data(), text.size());
         out += text.size();
     }
     if (end_line == EndLine::Yes) {
