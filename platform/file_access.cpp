@@ -252,9 +252,7 @@ bool may_open(const FileSlot& slot, const std::string& name) {
 bool offset_of(double position, std::uint64_t& offset);
 
 bool offset_of(double position, std::uint64_t& offset) {
-    // The usual position takes the short way; offset_of gives the offset of any other or
-    // refuses it.
-    if (whole_offset(position, offset))
+    if (whole_offset(position, offset)) // the usual position
         return true;
     // NaN, the infinities and magnitudes of 2^63 or more are no 64-bit integer: below 1.
     if (!(std::fabs(position) < 0x1p63))
