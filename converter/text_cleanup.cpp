@@ -94,13 +94,15 @@ void trim_line(WorkLine& line) {
     if (first == line.word_count)
         return;
     const std::uint64_t first_word = line.keep[first] & ~line.blank[first];
-    line.keep[first] &= ~bits_below(static_cast<std::size_t>(__builtin_ctzll(first_word)));
+    // The bits from the lowest one of first_word up.
+    line.keep[first] &= ~((first_word & (0 - first_word)) - 1);
 
     std::size_t last = line.word_count - 1;
     while ((line.keep[last] & ~line.blank[last]) == 0)
         line.keep[last--] = 0;
     const std::uint64_t last_word = line.keep[last] & ~line.blank[last];
-    line.keep[last] &= bits_below(word_bits - static_cast<std::size_t>(__builtin_clzll(last_word)));
+    // The bits up to the highest one of last_word.
+    line.keep[last] &= ~std::uint64_t{0} >> __builtin_clzll(last_word);
 }
 
 // Makes every run of blanks a single blank, keeping the run's first: a blank after a blank
@@ -117,9 +119,7 @@ void collapse_blank_runs(WorkLine& line) {
 
 // Whether the first kept character after bit of word w is a comma; false when none is kept.
 bool comma_follows(const WorkLine& line, std::size_t w, int bit) {
-    std::uint64_t after = bit + 1 < static_cast<int>(word_bits)
-                              ? line.keep[w] & ~bits_below(static_cast<std::size_t>(bit) + 1)
-                              : 0;
+    std::uint64_t after = line.keep[w] & (~std::uint64_t{1} << bit); // the bits above bit
     while (after == 0) {
         if (++w == line.word_count)
             return false;
@@ -150,14 +150,14 @@ std::string_view kept_text(WorkLine& line) {
         const char* data = line.chars + w * word_bits;
         std::uint64_t keep = line.keep[w];
         while (keep != 0) {
+            // Adding the lowest bit carries through the lowest run of ones and clears it.
+            const std::uint64_t after_run = keep & (keep + (keep & (0 - keep)));
             const int start = __builtin_ctzll(keep);
-            const std::uint64_t from_start = keep >> start;
-            const int run = ~from_start == 0 ? static_cast<int>(word_bits) - start
-                                             : __builtin_ctzll(~from_start);
-            for (int i = 0; i < run; i += static_cast<int>(move_size))
-                std::memcpy(out + length + i, data + start + i, move_size);
-            length += static_cast<std::size_t>(run);
-            keep = start + run >= static_cast<int>(word_bits) ? 0 : keep & ~bits_below(start + run);
+            const int end = static_cast<int>(word_bits) - __builtin_clzll(keep ^ after_run);
+            for (int i = start; i < end; i += static_cast<int>(move_size))
+                std::memcpy(out + length + (i - start), data + i, move_size);
+            length += static_cast<std::size_t>(end - start);
+            keep = after_run;
         }
     }
     return {out, length};
