@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -19,6 +20,7 @@ struct Writer {
     std::condition_variable done;
     std::deque<BackgroundWrite*> queue;
     bool started = false;
+    bool has_thread = false; // false when the system would give no thread: writes are made at once
 };
 
 // Never destroyed: the thread waits on it until the process ends.
@@ -51,14 +53,21 @@ void write_loop() {
 }
 
 // The end request and the fatal signals belong to the run and the terminal: the writer's
-// thread starts with every signal blocked, so none is delivered to it.
-void start_thread() {
+// thread starts with every signal blocked, so none is delivered to it. False when the system
+// gives no thread.
+bool start_thread() {
     sigset_t all;
     sigset_t before;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &before);
-    std::thread(write_loop).detach();
+    bool started = true;
+    try {
+        std::thread(write_loop).detach();
+    } catch (const std::system_error&) {
+        started = false;
+    }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return started;
 }
 
 } // namespace
@@ -68,8 +77,13 @@ void start_background_write(BackgroundWrite& write) {
     {
         std::lock_guard<std::mutex> hold(w.lock);
         if (!w.started) {
-            start_thread();
+            w.has_thread = start_thread();
             w.started = true;
+        }
+        if (!w.has_thread) {
+            write.error = 0;
+            write.written = write_fully(write.fd, write.offset, write.data, write.size, write.error);
+            return;
         }
         write.busy = true;
         write.written = 0;

@@ -19,7 +19,8 @@ struct BackgroundWrite {
     bool busy = false; // only the writer's lock reads or writes it
 };
 
-// Queues the write; the writes are made one at a time, in the order queued.
+// Queues the write; the writes are made one at a time, in the order queued. When the system
+// gives no thread for the writer, the write is made at once.
 void start_background_write(BackgroundWrite& write);
 
 // Returns once the write is made; at once when none was started.
