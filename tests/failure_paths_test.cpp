@@ -193,23 +193,6 @@ FaultPlan no_fault() {
     return plan;
 }
 
-// Calls at to at + count - 1 of call fail with error.
-FaultPlan failing(SystemCall call, int at, int error, int count = 1) {
-    FaultPlan plan;
-    plan.call = call;
-    plan.fail_at = at;
-    plan.error = error;
-    plan.fail_count = count;
-    return plan;
-}
-
-// Every call of call from at on fails with error.
-FaultPlan failing_from(SystemCall call, int at, int error) {
-    FaultPlan plan = failing(call, at, error);
-    plan.persist = true;
-    return plan;
-}
-
 enum class LastAnswer { Yes, No };
 
 enum class Holds {

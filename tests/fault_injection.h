@@ -126,6 +126,23 @@ inline int faulty_unlink(const char* path) {
     return g_real_syscalls.unlink(path);
 }
 
+// Calls at to at + count - 1 of call fail with error; at 0 fails none.
+inline FaultPlan failing(SystemCall call, int at, int error, int count = 1) {
+    FaultPlan plan;
+    plan.call = call;
+    plan.fail_at = at;
+    plan.error = error;
+    plan.fail_count = count;
+    return plan;
+}
+
+// Every call of call from at on fails with error; at 0 fails none.
+inline FaultPlan failing_from(SystemCall call, int at, int error) {
+    FaultPlan plan = failing(call, at, error);
+    plan.persist = true;
+    return plan;
+}
+
 // Puts the counting wrappers under the file layer for its lifetime, then the real calls back.
 // One guard at a time. A plan with fail_at 0 only counts.
 class FaultGuard {

@@ -93,15 +93,6 @@ std::string float_bytes(float value) {
     return bytes;
 }
 
-FaultPlan plan_for(SystemCall call, int error, bool persist = true, int fail_at = 1) {
-    FaultPlan plan;
-    plan.call = call;
-    plan.error = error;
-    plan.persist = persist;
-    plan.fail_at = fail_at;
-    return plan;
-}
-
 class FileAccess : public ::testing::Test {
 protected:
     void SetUp() override { clear_failure(); }
@@ -261,7 +252,7 @@ TEST_F(FileAccess, OpenRefusalsOfTheSystemGiveTheirCodes) {
             int fds = open_fd_count();
             FileSlot slot;
             {
-                FaultGuard guard(plan_for(c.call, c.error));
+                FaultGuard guard(failing_from(c.call, 1, c.error));
                 open_with(opener, slot, folder.name("plain.txt"));
             }
             EXPECT_EQ(take_code(), c.code);
@@ -307,7 +298,7 @@ TEST_F(FileAccess, OpensObtainTheirRights) {
         make_file(folder.name("f"), "0123456789");
         FileSlot slot;
         {
-            FaultPlan plan = plan_for(SystemCall::Open, EACCES, false);
+            FaultPlan plan = failing(SystemCall::Open, 1, EACCES);
             plan.fail_count = c.refused_opens;
             plan.fail_at = c.refused_opens > 0 ? 1 : 0;
             FaultGuard guard(plan);
@@ -331,7 +322,7 @@ TEST_F(FileAccess, OpensObtainTheirRights) {
         }
         close_file(slot);
     }
-    FaultGuard guard(plan_for(SystemCall::Open, EACCES));
+    FaultGuard guard(failing_from(SystemCall::Open, 1, EACCES));
     FileSlot slot;
     open_byte_file(slot, folder.name("f"), EmptyFirst::No);
     EXPECT_EQ(guard.calls(SystemCall::Open), 3);
@@ -375,7 +366,7 @@ TEST_F(FileAccess, ByteAccessIsCheckedInTheOrderOfTheTable) {
     FileSlot closed, text, read_only, write_only;
     open_text_writer(text, folder.name("t"));
     {
-        FaultPlan plan = plan_for(SystemCall::Open, EACCES, false);
+        FaultPlan plan = failing(SystemCall::Open, 1, EACCES);
         FaultGuard guard(plan);
         open_byte_file(read_only, folder.name("f"), EmptyFirst::No);
     }
@@ -658,7 +649,7 @@ TEST_F(FileAccess, FailedFlushesKeepTheBytesBefore) {
         SCOPED_TRACE(c.name);
         FileSlot writer;
         open_text_writer(writer, folder.name("t"));
-        FaultPlan plan = plan_for(SystemCall::Pwrite, c.error);
+        FaultPlan plan = failing_from(SystemCall::Pwrite, 1, c.error);
         plan.kind = c.kind;
         plan.short_size = c.room;
         FaultGuard guard(plan);
@@ -691,7 +682,7 @@ TEST_F(FileAccess, RefusedBackgroundWriteIsTriedAgainBeforeTheLaterBytes) {
     std::string expected;
     std::vector<int> failing_lines;
     {
-        FaultGuard guard(plan_for(SystemCall::Pwrite, EIO, false)); // the first write fails, once
+        FaultGuard guard(failing(SystemCall::Pwrite, 1, EIO)); // the first write fails, once
         for (int i = 0; i < 20000; ++i) {
             write_text_items(writer, {line}, EndLine::Yes);
             if (take_code() != 0)
@@ -711,7 +702,7 @@ TEST_F(FileAccess, FailedWriteStopsTheItemsAfterIt) {
     open_text_writer(writer, folder.name("t"));
     std::string big(300000, 'b'); // larger than the buffer: written at once
     {
-        FaultPlan plan = plan_for(SystemCall::Pwrite, ENOSPC);
+        FaultPlan plan = failing_from(SystemCall::Pwrite, 1, ENOSPC);
         plan.kind = FaultKind::FullMedium;
         plan.short_size = 5000;
         FaultGuard guard(plan);
@@ -749,7 +740,7 @@ TEST_F(FileAccess, EveryFlushRaisesItsFailure) {
         open_byte_file(slot, folder.name("f"), EmptyFirst::No);
         write_int_at(slot, 1, 0x01020304);
         {
-            FaultGuard guard(plan_for(SystemCall::Pwrite, EIO));
+            FaultGuard guard(failing_from(SystemCall::Pwrite, 1, EIO));
             c.act(slot);
         }
         EXPECT_EQ(take_code(), 75);
@@ -770,19 +761,19 @@ TEST_F(FileAccess, InterruptedAndShortCallsAreFinished) {
         const char* name;
         FaultPlan plan;
     };
-    FaultPlan short_reads = plan_for(SystemCall::Pread, 0);
+    FaultPlan short_reads = failing_from(SystemCall::Pread, 1, 0);
     short_reads.kind = FaultKind::Short;
     short_reads.short_size = 1000;
-    FaultPlan short_writes = plan_for(SystemCall::Pwrite, 0);
+    FaultPlan short_writes = failing_from(SystemCall::Pwrite, 1, 0);
     short_writes.kind = FaultKind::Short;
     short_writes.short_size = 777;
     const Case cases[] = {
-        {"interrupted open", plan_for(SystemCall::Open, EINTR, false)},
-        {"interrupted fstat", plan_for(SystemCall::Fstat, EINTR, false)},
-        {"interrupted read", plan_for(SystemCall::Pread, EINTR, false)},
-        {"interrupted write", plan_for(SystemCall::Pwrite, EINTR, false)},
-        {"interrupted unlink", plan_for(SystemCall::Unlink, EINTR, false)},
-        {"interrupted close", plan_for(SystemCall::Close, EINTR, false)},
+        {"interrupted open", failing(SystemCall::Open, 1, EINTR)},
+        {"interrupted fstat", failing(SystemCall::Fstat, 1, EINTR)},
+        {"interrupted read", failing(SystemCall::Pread, 1, EINTR)},
+        {"interrupted write", failing(SystemCall::Pwrite, 1, EINTR)},
+        {"interrupted unlink", failing(SystemCall::Unlink, 1, EINTR)},
+        {"interrupted close", failing(SystemCall::Close, 1, EINTR)},
         {"short reads", short_reads},
         {"short writes", short_writes},
     };
@@ -875,7 +866,7 @@ TEST_F(FileAccess, TextLinesReadBackByTheLineRules) {
         std::uint64_t position = reader.position;
         read_text_line(reader, buffer);
         EXPECT_EQ(take_code(), 62);
-        EXPECT_EQ(text_of(buffer), ""); // a blank line
+        EXPECT_EQ(text_of(buffer), "");       // a blank line
         EXPECT_EQ(reader.position, position); // a byte 26 stays where it is
         EXPECT_TRUE(at_end_of_file(reader));
         close_file(reader);
@@ -970,7 +961,7 @@ TEST_F(FileAccess, TextLineReadFailures) {
         open_text_reader(reader, folder.name("t"));
         buffer = TextLine{kept.data(), kept.size()};
         {
-            FaultGuard guard(plan_for(SystemCall::Pread, c.error, false));
+            FaultGuard guard(failing(SystemCall::Pread, 1, c.error));
             read_text_line(reader, buffer);
             EXPECT_TRUE(guard.reached());
         }
@@ -999,7 +990,7 @@ TEST_F(FileAccess, FirstByteLookFailureLeavesTheReaderOpen) {
         SCOPED_TRACE(c.name);
         FileSlot reader;
         {
-            FaultGuard guard(plan_for(SystemCall::Pread, c.error, false));
+            FaultGuard guard(failing(SystemCall::Pread, 1, c.error));
             open_text_reader(reader, folder.name("t"));
         }
         EXPECT_EQ(take_code(), c.code);
@@ -1015,7 +1006,7 @@ TEST_F(FileAccess, FirstByteLookFailureLeavesTheReaderOpen) {
     make_file(folder.name("e"), "");
     FileSlot reader;
     open_text_reader(reader, folder.name("e"));
-    FaultGuard guard(plan_for(SystemCall::Fstat, EIO));
+    FaultGuard guard(failing_from(SystemCall::Fstat, 1, EIO));
     EXPECT_FALSE(at_end_of_file(reader));
     EXPECT_EQ(take_code(), 75);
 }
@@ -1050,7 +1041,7 @@ TEST_F(FileAccess, DeleteRefusalsGiveTheirCodes) {
         SCOPED_TRACE(c.name);
         make_file(file, "f");
         {
-            FaultGuard guard(plan_for(c.call, c.error, true, c.error == 0 ? 0 : 1));
+            FaultGuard guard(failing_from(c.call, c.error == 0 ? 0 : 1, c.error));
             delete_file(c.file);
         }
         EXPECT_EQ(take_code(), c.code);
@@ -1304,20 +1295,20 @@ TEST_F(FileAccess, FaultSweepKeepsEveryByteBeforeTheFault) {
     const std::string stl = sweep_stl(sweep_facets);
     const std::string stl_first_count = sweep_stl(0);
 
-    FaultPlan full_medium = plan_for(SystemCall::Pwrite, ENOSPC);
+    FaultPlan full_medium = failing_from(SystemCall::Pwrite, 1, ENOSPC);
     full_medium.kind = FaultKind::FullMedium;
     full_medium.short_size = 1000;
     const SweepCase cases[] = {
-        {"open fault", plan_for(SystemCall::Open, EIO), 53, 52},
-        {"open refused", plan_for(SystemCall::Open, EACCES), 70, 52},
-        {"read fault", plan_for(SystemCall::Pread, EIO), 75, 75},
-        {"read refused", plan_for(SystemCall::Pread, EACCES), 70, 70},
-        {"write fault", plan_for(SystemCall::Pwrite, EIO), 0, 75},
-        {"write refused", plan_for(SystemCall::Pwrite, EROFS), 0, 70},
+        {"open fault", failing_from(SystemCall::Open, 1, EIO), 53, 52},
+        {"open refused", failing_from(SystemCall::Open, 1, EACCES), 70, 52},
+        {"read fault", failing_from(SystemCall::Pread, 1, EIO), 75, 75},
+        {"read refused", failing_from(SystemCall::Pread, 1, EACCES), 70, 70},
+        {"write fault", failing_from(SystemCall::Pwrite, 1, EIO), 0, 75},
+        {"write refused", failing_from(SystemCall::Pwrite, 1, EROFS), 0, 70},
         {"full medium", full_medium, 0, 75},
-        {"fstat fault", plan_for(SystemCall::Fstat, EIO), 53, 75},
-        {"close fault", plan_for(SystemCall::Close, EIO), 0, 75},
-        {"unlink refused", plan_for(SystemCall::Unlink, EACCES), 0, 55},
+        {"fstat fault", failing_from(SystemCall::Fstat, 1, EIO), 53, 75},
+        {"close fault", failing_from(SystemCall::Close, 1, EIO), 0, 75},
+        {"unlink refused", failing_from(SystemCall::Unlink, 1, EACCES), 0, 55},
     };
     for (const SweepCase& c : cases) {
         int fail_at = 1;

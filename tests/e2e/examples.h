@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/e2e_support.h"
 #include "tests/mesh_builder.h"
 
 // The lists of one mesh as they stand in both final text files.
@@ -115,4 +116,13 @@ inline SceneLists example_lists() {
 // (A - C) x (B - C) for A = (0, 0, 0), B = (1, 0, 0), C = (0, 1, 0) is (+0, +0, 1).
 inline std::string example_stl() {
     return stl_file_bytes(1, {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0}});
+}
+
+// The program's folder after a whole conversion of the example: the input as it was, then the
+// three files.
+inline FileBytes example_converted(const std::string& input_name, const std::string& input) {
+    return {{input_name, input},
+            {"out.wrl", final_wrl(example_lists())},
+            {"out.iv", final_iv(example_lists())},
+            {"out.stl", example_stl()}};
 }

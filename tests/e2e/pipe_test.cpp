@@ -44,11 +44,7 @@ TEST(PipeMode, ConvertsTheExampleFaceFile) {
         expect_clean_exit(folder, run);
         EXPECT_EQ(run.output, standard_dialogue() + " NO tristrips found!\n"
                                                     "Press any key to continue\n");
-        EXPECT_EQ(folder.files_beside_the_program(),
-                  (FileBytes{{"in.ply", input},
-                             {"out.wrl", final_wrl(example_lists())},
-                             {"out.iv", final_iv(example_lists())},
-                             {"out.stl", example_stl()}}));
+        EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
         EXPECT_EQ(crlf_lines(folder.read_file("out.wrl")).size(), 32u);
         EXPECT_EQ(crlf_lines(folder.read_file("out.iv")).size(), 32u);
     }
@@ -119,14 +115,9 @@ TEST(PipeMode, FailureBoxAnswers) {
         FileBytes files; // every file beside the program, the input included
     };
     const Case cases[] = {
-        {"Yes goes on to a complete conversion",
-         overflowing,
-         "in.ply\nout\ny\n",
+        {"Yes goes on to a complete conversion", overflowing, "in.ply\nout\ny\n",
          standard_dialogue() + overflow_box + " NO tristrips found!\nPress any key to continue\n",
-         {{"in.ply", overflowing},
-          {"out.wrl", final_wrl(example_lists())},
-          {"out.iv", final_iv(example_lists())},
-          {"out.stl", example_stl()}}},
+         example_converted("in.ply", overflowing)},
         // No ends inside the scan: the STL file keeps its head, nothing is deleted.
         {"No ends at once",
          overflowing,
@@ -174,13 +165,9 @@ TEST(PipeMode, EndOfKeysEndsTheRunWithExitCodeZero) {
              "Unhandled Error #76\nLine:102\nPath not found\nContinue?\n",
          {{"in.ply", example}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}},
         // The run is over by then: its files are complete.
-        {"in the final wait",
-         "in.ply\nout\n",
+        {"in the final wait", "in.ply\nout\n",
          standard_dialogue() + " NO tristrips found!\nPress any key to continue\n",
-         {{"in.ply", example},
-          {"out.wrl", final_wrl(example_lists())},
-          {"out.iv", final_iv(example_lists())},
-          {"out.stl", example_stl()}}},
+         example_converted("in.ply", example)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

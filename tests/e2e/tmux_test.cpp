@@ -130,10 +130,7 @@ TEST(TerminalMode, DialogueEditsTheAnswersAndConvertsOnScreen) {
     EXPECT_EQ(pane.screen(), rows);
     EXPECT_EQ(pane.cursor().row, 25);
     EXPECT_EQ(pane.cursor().column, 26);
-    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in,1.ply", input},
-                                                            {"out.wrl", final_wrl(example_lists())},
-                                                            {"out.iv", final_iv(example_lists())},
-                                                            {"out.stl", example_stl()}}));
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in,1.ply", input));
 
     pane.type("q");
     expect_terminal_restored(pane);
@@ -249,10 +246,7 @@ TEST(TerminalMode, YesPutsTheScreenBackAndTheRunGoesOn) {
     rows.resize(24);
     rows.push_back(prompt_row);
     EXPECT_EQ(pane.screen(), rows);
-    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input},
-                                                            {"out.wrl", final_wrl(example_lists())},
-                                                            {"out.iv", final_iv(example_lists())},
-                                                            {"out.stl", example_stl()}}));
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
 
     pane.press("Enter");
     expect_terminal_restored(pane);
@@ -285,10 +279,7 @@ TEST(TerminalMode, CtrlCEndsTheRunAndRestoresTheTerminal) {
              pane.press("Enter");
              ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
          },
-         {{"in.ply", input},
-          {"out.wrl", final_wrl(example_lists())},
-          {"out.iv", final_iv(example_lists())},
-          {"out.stl", example_stl()}}},
+         example_converted("in.ply", input)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
