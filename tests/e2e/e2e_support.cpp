@@ -6,7 +6,10 @@
 #include <ftw.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +94,11 @@ ProgramFolder::ProgramFolder() {
     make_folder(program_folder());
     make_folder(elsewhere_folder());
     make_folder(pane_folder());
+    // A child without privileges (ProcessOptions::unprivileged) reaches the folders and writes
+    // its files beside the program, as its user could in a folder of its own.
+    ::chmod(root_.c_str(), 0755);
+    ::chmod(program_folder().c_str(), 0777);
+    ::chmod(elsewhere_folder().c_str(), 0777);
 
     // A copy, so that the run's folder is this test's own.
     std::string program = read_whole_file(plyconv_path());
@@ -149,9 +157,38 @@ std::string read_whole_file(const std::string& path) {
     return bytes.str();
 }
 
-ProcessResult run_process(const std::vector<std::string>& argv, const std::string& keys,
-                          const std::string& working_folder,
-                          const std::vector<std::string>& extra_environment) {
+namespace {
+
+// In the child, before exec: the signals, limits and user that options ask for. Gives false
+// when one of them cannot be had.
+bool set_up_child(const ProcessOptions& options) {
+    // This process ignores SIGPIPE (and gtest may change others): the child starts as from a
+    // shell, every signal at its default and none blocked, but for those options ignore.
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+        if (signal_number != SIGKILL && signal_number != SIGSTOP)
+            ::signal(signal_number, SIG_DFL);
+    for (int signal_number : options.ignored_signals)
+        ::signal(signal_number, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (const ResourceLimit& limit : options.limits) {
+        const rlimit value = {static_cast<rlim_t>(limit.value), static_cast<rlim_t>(limit.value)};
+        if (::setrlimit(limit.resource, &value) != 0)
+            return false;
+    }
+    if (options.unprivileged && ::geteuid() == 0) {
+        const uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& working_folder,
+                          const ProcessOptions& options) {
     ProcessResult result;
     int key_pipe[2], output_pipe[2], error_pipe[2];
     if (::pipe(key_pipe) != 0 || ::pipe(output_pipe) != 0 || ::pipe(error_pipe) != 0) {
@@ -159,10 +196,11 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
         return result;
     }
     std::vector<std::string> arguments = argv;
-    std::vector<std::string> environment = child_environment(extra_environment);
+    std::vector<std::string> environment = child_environment(options.extra_environment);
     std::vector<char*> argument_pointers = c_strings(arguments);
     std::vector<char*> environment_pointers = c_strings(environment);
     const std::string exec_failed = "cannot run " + argv[0] + "\n";
+    const std::string setup_failed = "cannot set up the child of " + argv[0] + "\n";
 
     pid_t child = ::fork();
     if (child == 0) {
@@ -174,6 +212,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
             ::close(fd);
         if (::chdir(working_folder.c_str()) != 0)
             ::_exit(126);
+        if (!set_up_child(options)) {
+            (void)!::write(STDERR_FILENO, setup_failed.data(), setup_failed.size());
+            ::_exit(125);
+        }
         ::execvpe(argument_pointers[0], argument_pointers.data(), environment_pointers.data());
         (void)!::write(STDERR_FILENO, exec_failed.data(), exec_failed.size());
         ::_exit(127);
@@ -185,15 +227,30 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
     // The keys go in while the output comes out, so that neither side can block the other.
     int key_fd = key_pipe[1];
     ::fcntl(key_fd, F_SETFL, O_NONBLOCK);
-    std::size_t keys_written = 0;
-    if (keys.empty()) {
-        ::close(key_fd);
-        key_fd = -1;
-    }
+    std::string unwritten; // keys of the steps reached, not yet taken by the pipe
+    std::size_t next_step = 0;
     int output_fd = output_pipe[0];
     int error_fd = error_pipe[0];
     const auto deadline = std::chrono::steady_clock::now() + process_time_limit;
     while (output_fd >= 0 || error_fd >= 0) {
+        // Every step whose output has come is taken, in order.
+        while (next_step < options.feed.size() &&
+               result.output.find(options.feed[next_step].wait_for_output) != std::string::npos) {
+            const FeedStep& step = options.feed[next_step++];
+            if (step.signal != 0)
+                ::kill(child, step.signal);
+            unwritten += step.keys;
+        }
+        const bool fed = next_step == options.feed.size();
+        if (key_fd >= 0 && fed && unwritten.empty()) {
+            if (options.endless_keys.empty()) {
+                ::close(key_fd); // the end of the keys
+                key_fd = -1;
+            } else {
+                unwritten = options.endless_keys;
+            }
+        }
+
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -201,18 +258,16 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
             ::kill(child, SIGKILL);
             break;
         }
-        pollfd fds[3] = {{output_fd, POLLIN, 0}, {error_fd, POLLIN, 0}, {key_fd, POLLOUT, 0}};
+        const int write_fd = key_fd >= 0 && !unwritten.empty() ? key_fd : -1;
+        pollfd fds[3] = {{output_fd, POLLIN, 0}, {error_fd, POLLIN, 0}, {write_fd, POLLOUT, 0}};
         if (::poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR)
             break;
         if (fds[2].revents != 0) {
-            ssize_t written =
-                ::write(key_fd, keys.data() + keys_written, keys.size() - keys_written);
+            ssize_t written = ::write(key_fd, unwritten.data(), unwritten.size());
             if (written > 0)
-                keys_written += static_cast<std::size_t>(written);
-            if (written < 0 && errno != EAGAIN && errno != EINTR)
-                keys_written = keys.size(); // the program has stopped reading its keys
-            if (keys_written == keys.size()) {
-                ::close(key_fd);
+                unwritten.erase(0, static_cast<std::size_t>(written));
+            if (written < 0 && errno != EAGAIN && errno != EINTR) {
+                ::close(key_fd); // the program has stopped reading its keys
                 key_fd = -1;
             }
         }
@@ -236,8 +291,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
             ::close(fd);
 
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.peak_memory_kib = usage.ru_maxrss;
     if (result.timed_out)
         result.exit_code = -1;
     else if (WIFEXITED(status))
@@ -247,6 +304,19 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
     return result;
 }
 
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& keys,
+                          const std::string& working_folder,
+                          const std::vector<std::string>& extra_environment) {
+    ProcessOptions options;
+    options.feed = {{"", 0, keys}};
+    options.extra_environment = extra_environment;
+    return run_process(argv, working_folder, options);
+}
+
 ProcessResult run_in_pipe(const ProgramFolder& folder, const std::string& keys) {
     return run_process({folder.program_folder() + "/plyconv"}, keys, folder.elsewhere_folder());
+}
+
+ProcessResult run_in_pipe(const ProgramFolder& folder, const ProcessOptions& options) {
+    return run_process({folder.program_folder() + "/plyconv"}, folder.elsewhere_folder(), options);
 }

@@ -52,14 +52,50 @@ struct ProcessResult {
     std::string output; // every byte written to stdout
     std::string errors; // every byte written to stderr
     bool timed_out = false;
+    long peak_memory_kib = 0; // the child's largest resident set, as the system counted it
 };
 
-// Runs argv (its first item looked up in PATH) as a child in working_folder, with keys on a
-// pipe as its stdin; the pipe is closed after the last key. A child that has not ended after
-// 60 seconds is killed.
+// One step of what a child is fed: once its stdout holds wait_for_output (at once when empty),
+// the signal is sent (none when 0), then the keys are written to its stdin.
+struct FeedStep {
+    std::string wait_for_output;
+    int signal = 0;
+    std::string keys;
+};
+
+// A limit that the child starts under, soft and hard alike, as `ulimit` sets it.
+struct ResourceLimit {
+    int resource = 0; // RLIMIT_FSIZE, RLIMIT_AS, ...
+    unsigned long long value = 0;
+};
+
+// How a child is started and fed, beyond its program and its working folder.
+struct ProcessOptions {
+    // Fed in order; stdin is closed after the last step, unless endless_keys follow it.
+    std::vector<FeedStep> feed;
+    // Written again and again after the last step, as `yes` would, until the child ends.
+    std::string endless_keys;
+    std::vector<ResourceLimit> limits;
+    // The child starts with these ignored, as under nohup; every other signal is at its default.
+    std::vector<int> ignored_signals;
+    // When this process is root: the child runs as user and group 65534, so that file
+    // permissions refuse it what they would refuse a user.
+    bool unprivileged = false;
+    // Entries of the form NAME=value put over this process's environment.
+    std::vector<std::string> extra_environment;
+};
+
+// Runs argv (its first item looked up in PATH) as a child in working_folder, with a pipe as its
+// stdin fed as options say. A child that has not ended after 60 seconds is killed.
+ProcessResult run_process(const std::vector<std::string>& argv, const std::string& working_folder,
+                          const ProcessOptions& options);
+
+// The same with keys written at once and stdin closed after them.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& keys,
                           const std::string& working_folder,
                           const std::vector<std::string>& extra_environment = {});
 
 // `printf KEYS | plyconv` from elsewhere/: pipe mode, stdout and stderr not a terminal.
 ProcessResult run_in_pipe(const ProgramFolder& folder, const std::string& keys);
+// The same, started and fed as options say.
+ProcessResult run_in_pipe(const ProgramFolder& folder, const ProcessOptions& options);
