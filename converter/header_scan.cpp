@@ -30,7 +30,8 @@ std::string columns_from(const std::string& line, std::size_t first) {
 constexpr std::size_t header_line_limit = 65536;
 
 // True when no line can end any more: the next byte lies past the end of the input (a closed
-// input has no bytes), or the line has grown to the limit.
+// input has no bytes), or the line has grown to the limit. The first byte is always read, so
+// that an input that could not be opened shows its failure under the scan's read step.
 bool header_cannot_end(RunState& run) {
     const double size = static_cast<double>(file_size(run.input_file));
     return run.read_pos > size || run.header_line.size() >= header_line_limit;
@@ -40,8 +41,8 @@ bool header_cannot_end(RunState& run) {
 
 void scan_header(RunState& run) {
     std::uint8_t byte = 0; // a failed read leaves the byte of the read before
-    for (;;) {
-        if (header_cannot_end(run)) {
+    for (bool first_byte = true;; first_byte = false) {
+        if (!first_byte && header_cannot_end(run)) {
             print_row({" end_header not found!"});
             print_row({"CAN NOT PROCESS FILE"});
             end_run(186); // the early end, as after the checks

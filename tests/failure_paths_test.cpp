@@ -345,7 +345,8 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
          "in.ply",
          "out",
          no_fault(),
-         {{53, 99}},
+         // The input stays closed: the scan's first read fails, then its bound ends it.
+         {{53, 99}, {52, 118}},
          LastAnswer::Yes,
          early_end_files,
          " end_header not found!"},
@@ -355,7 +356,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
          "nowhere/in.ply",
          "out",
          no_fault(),
-         {{76, 99}},
+         {{76, 99}, {52, 118}},
          LastAnswer::Yes,
          {{"nowhere", Holds::Nothing},
           {"TEMP1.TMP", Holds::Bytes, ""},
@@ -376,7 +377,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
          "in.ply",
          "out",
          failing(SystemCall::Open, 1, ENXIO, 3),
-         {{68, 99}},
+         {{68, 99}, {52, 118}},
          LastAnswer::Yes,
          early_end_files},
         // Every write to the missing VRML text fails under its own step; the clean-up pass

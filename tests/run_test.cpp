@@ -210,12 +210,15 @@ TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
 TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
     TempFolder folder;
 
-    ScriptedRun result = convert("\nout\ny\n\n");
+    ScriptedRun result = convert("\nout\ny\ny\n\n");
 
+    // The input stays closed, so the scan's first read fails too before its bound ends it.
     EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
     EXPECT_EQ(result.transcript, answers("", "out") +
                                      "Unhandled Error #53\nLine:99\nFile not found\nContinue?\n"
                                      "  > out.wrl & out.iv & out.stl\n"
+                                     "Unhandled Error #52\nLine:118\nBad file name or number\n"
+                                     "Continue?\n"
                                      " end_header not found!\nCAN NOT PROCESS FILE\n"
                                      "Press any key to continue\n");
 }

@@ -133,6 +133,16 @@ TEST(PipeMode, FailureBoxAnswers) {
              " in.ply > nowhere/out.wrl & nowhere/out.iv & nowhere/out.stl\n"
              "Unhandled Error #52\nLine:115\nBad file name or number\nContinue?\n",
          {{"in.ply", example}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}},
+        // An empty name opens nothing: the scan's first read fails, and its bound ends it.
+        {"empty first answer, Yes twice",
+         example,
+         "\nout\ny\ny\n\n",
+         answers("", "out") + "Unhandled Error #53\nLine:99\nFile not found\nContinue?\n"
+                              "  > out.wrl & out.iv & out.stl\n"
+                              "Unhandled Error #52\nLine:118\nBad file name or number\nContinue?\n"
+                              " end_header not found!\nCAN NOT PROCESS FILE\n"
+                              "Press any key to continue\n",
+         {{"in.ply", example}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}, {"out.stl", stl_head()}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
