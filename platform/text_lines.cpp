@@ -18,6 +18,21 @@
 
 namespace {
 
+// The checks of a text write or read, in the order of the failure table: a slot open in mode.
+bool may_use_text_slot(const FileSlot& slot, FileMode mode) {
+    if (failure_pending())
+        return false; // the step already failed; its check reports the first code
+    if (!slot.is_open) {
+        raise_failure(Failure::BadFileNameOrNumber);
+        return false;
+    }
+    if (slot.mode != mode) {
+        raise_failure(Failure::BadFileMode);
+        return false;
+    }
+    return true;
+}
+
 // A text writer appends at its position, which is the size of what it has written.
 bool append_text(FileSlot& slot, std::string_view text) {
     if (!write_at(slot, slot.position, reinterpret_cast<const std::uint8_t*>(text.data()),
@@ -87,16 +102,8 @@ void set_line_aside(OpenFile& file, TextLine& line) {
 
 void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
                        EndLine end_line) {
-    if (failure_pending())
-        return; // the step already failed; its check reports the first code
-    if (!slot.is_open) {
-        raise_failure(Failure::BadFileNameOrNumber);
+    if (!may_use_text_slot(slot, FileMode::TextWriter))
         return;
-    }
-    if (slot.mode != FileMode::TextWriter) {
-        raise_failure(Failure::BadFileMode);
-        return;
-    }
     for (std::string_view text : texts)
         if (!append_text(slot, text))
             return; // nothing after the failing text is written, the line end included
@@ -105,16 +112,8 @@ void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> t
 }
 
 void read_text_line(FileSlot& slot, TextLine& line) {
-    if (failure_pending())
-        return; // the step already failed; its check reports the first code
-    if (!slot.is_open) {
-        raise_failure(Failure::BadFileNameOrNumber);
+    if (!may_use_text_slot(slot, FileMode::TextReader))
         return;
-    }
-    if (slot.mode != FileMode::TextReader) {
-        raise_failure(Failure::BadFileMode);
-        return;
-    }
 
     if (take_line_in_recent_block(slot, line))
         return;
@@ -184,16 +183,8 @@ void read_text_line(FileSlot& slot, TextLine& line) {
 }
 
 bool at_end_of_file(FileSlot& slot) {
-    if (failure_pending())
-        return false; // the step already failed; its check reports the first code
-    if (!slot.is_open) {
-        raise_failure(Failure::BadFileNameOrNumber);
+    if (!may_use_text_slot(slot, FileMode::TextReader))
         return false;
-    }
-    if (slot.mode != FileMode::TextReader) {
-        raise_failure(Failure::BadFileMode);
-        return false;
-    }
     if (slot.end_mark)
         return true;
     // A read block that holds the byte at position answers without asking the system.
