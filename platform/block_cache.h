@@ -54,11 +54,10 @@ bool look_at(FileSlot& slot, std::uint64_t offset, int& byte);
 
 // Whether a read block holds the byte at offset; reads nothing.
 inline bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
-    const CacheBlock& recent = file.blocks[file.recent_block];
-    if (recent.last_use != 0 && offset >= recent.start && offset - recent.start < recent.length)
+    if (holds_bytes(file.blocks[file.recent_block], offset, 1))
         return true;
     for (const CacheBlock& block : file.blocks)
-        if (block.last_use != 0 && offset >= block.start && offset - block.start < block.length)
+        if (holds_bytes(block, offset, 1))
             return true;
     return false;
 }
