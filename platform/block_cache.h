@@ -23,7 +23,8 @@ inline bool holds_bytes(const CacheBlock& block, std::uint64_t offset, std::size
 
 // The block that holds all size bytes at offset, taken as block_at takes it; null when no
 // block holds them all. The block of the last read is tried first: the vertex passes and the
-// text reader stay in one block for thousands of reads.
+// text reader stay in one block for thousands of reads. Inline, since every value read that
+// the window does not answer takes it: some two a face.
 inline CacheBlock* block_holding(OpenFile& file, std::uint64_t offset, std::size_t size) {
     CacheBlock* block = &file.blocks[file.recent_block];
     if (!holds_bytes(*block, offset, size)) {
@@ -52,7 +53,8 @@ bool bytes_from(FileSlot& slot, std::uint64_t offset, const std::uint8_t*& data,
 // failed (its code raised).
 bool look_at(FileSlot& slot, std::uint64_t offset, int& byte);
 
-// Whether a read block holds the byte at offset; reads nothing.
+// Whether a read block holds the byte at offset; reads nothing. Inline, since the clean-up pass
+// asks at_end_of_file after every line.
 inline bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
     if (holds_bytes(file.blocks[file.recent_block], offset, 1))
         return true;
