@@ -1,5 +1,10 @@
-// Files by name: byte-position access, text lines written and read back, deletion, and the
-// failure code of every refusal.
+// The file layer as the converter sees it: files by name, values at byte positions, text lines
+// written and read back, deletion, and the failure code of every refusal.
+//
+// Where each part lives: file_table.cpp holds the table of open files, the opens, the closes,
+// deletion and the size; byte_access.cpp the values at positions; block_cache.cpp the read
+// blocks under the reads; write_buffer.cpp the write buffer and its hand-over to the background
+// writer; text_lines.cpp the text lines. The inline short paths below are theirs.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +19,8 @@ enum class FileMode { ByteAccess, TextWriter, TextReader };
 enum class EmptyFirst { No, Yes };
 enum class EndLine { No, Yes };
 
-struct OpenFile; // The buffers of one open file, owned by the table of open files.
+// The buffers of one open file (file_buffers.h), owned by the table of open files.
+struct OpenFile;
 
 // 256 KiB of text lines or STL facets per write call.
 inline constexpr std::size_t write_buffer_size = 256 * 1024;

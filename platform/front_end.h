@@ -1,7 +1,6 @@
 // What the console and the failure box use of the session's front end: the screen and the output.
 #pragma once
 
-#include <cstddef>
 #include <string_view>
 
 #include "platform/screen.h"
@@ -19,7 +18,3 @@ void show_frame(const Screen& screen);
 
 // Pipe mode: writes text and a "\n" to the output as one line.
 void write_output_line(std::string_view text);
-
-// Writes every byte, going on after EINTR and short writes; false when the output is gone.
-// Only async-signal-safe calls.
-bool write_all(int fd, const char* data, std::size_t size);

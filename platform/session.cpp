@@ -31,6 +31,7 @@
 #include "platform/keyboard.h"
 #include "platform/screen.h"
 #include "platform/terminal.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -104,19 +105,6 @@ void write_output_line(std::string_view text) {
     std::string line(text);
     line += '\n';
     write_output(line);
-}
-
-bool write_all(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 RunEnd run_session(const SessionOptions& options, void (*run)()) {

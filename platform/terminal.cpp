@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/front_end.h"
+#include "platform/write_all.h"
 
 namespace {
 

@@ -1,0 +1,29 @@
+// The writes of an open file on their way into it: the write buffer, its hand-over to the
+// background writer, the flushes, and how a refused write reaches the user.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/failure.h"
+#include "platform/file_access.h"
+#include "platform/file_buffers.h"
+
+// How a refused, failed or incomplete write reaches the user; error 0 is a write call that
+// wrote nothing.
+Failure write_refusal(int error);
+
+// Bytes that are not in the file yet: pending, or handed to the background writer.
+inline bool has_unwritten(const OpenFile& file) {
+    return file.pending.size != 0 || file.flight.size != 0;
+}
+
+// Puts the pending bytes into the file. What does not reach it stays pending, its code raised,
+// so that a refusal loses no byte of the earlier steps that wrote it: the next flush, or the
+// close, tries those bytes again.
+bool flush_writes(FileSlot& slot);
+
+// Writes size bytes at offset: into the write buffer when they continue the pending bytes,
+// else after those are flushed, so the writes land in the order made. False when a write
+// failed (its code raised).
+bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, std::size_t size);

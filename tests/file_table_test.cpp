@@ -1,0 +1,316 @@
+// Tests of the table of open files: the three opens and their refusals, the closes, deletion
+// and the size of an open file, on real files; the refusals root never meets come through the
+// system-call seam.
+#include "platform/failure.h"
+#include "platform/file_access.h"
+#include "tests/fault_injection.h"
+#include "tests/file_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+using FileTable = FileLayerTest;
+
+enum class Opener { ByteKeep, ByteEmpty, TextWriter, TextReader };
+const Opener all_openers[] = {Opener::ByteKeep, Opener::ByteEmpty, Opener::TextWriter,
+                              Opener::TextReader};
+
+const char* opener_name(Opener opener) {
+    switch (opener) {
+    case Opener::ByteKeep:
+        return "open_byte_file";
+    case Opener::ByteEmpty:
+        return "open_byte_file emptied";
+    case Opener::TextWriter:
+        return "open_text_writer";
+    case Opener::TextReader:
+        return "open_text_reader";
+    }
+    return "";
+}
+
+void open_with(Opener opener, FileSlot& slot, const std::string& name) {
+    switch (opener) {
+    case Opener::ByteKeep:
+        open_byte_file(slot, name, EmptyFirst::No);
+        break;
+    case Opener::ByteEmpty:
+        open_byte_file(slot, name, EmptyFirst::Yes);
+        break;
+    case Opener::TextWriter:
+        open_text_writer(slot, name);
+        break;
+    case Opener::TextReader:
+        open_text_reader(slot, name);
+        break;
+    }
+}
+
+TEST_F(FileTable, OpenRefusalsGiveTheirCodes) {
+    make_file(folder.name("plain.txt"), "plain");
+    std::filesystem::create_directory(folder.name("sub"));
+    struct Case {
+        const char* name;
+        std::string file;
+        int code;
+    };
+    const Case cases[] = {
+        {"a missing folder", folder.name("missing/x.txt"), 76},
+        {"a missing folder two deep", folder.name("missing/deeper/x.txt"), 76},
+        {"a file used as a folder", folder.name("plain.txt/x.txt"), 76},
+        {"an empty name", "", 53},
+        {"a folder", folder.name("sub"), 53},
+        {"a folder with a slash", folder.name("sub/"), 53},
+        {"a zero byte, which would cut the name", folder.name("plain.txt") + '\0' + "x", 53},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : all_openers) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            int fds = open_fd_count();
+            FileSlot slot;
+            open_with(opener, slot, c.file);
+            EXPECT_EQ(take_code(), c.code);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+        }
+    EXPECT_EQ(file_bytes(folder.name("plain.txt")), "plain");
+
+    FileSlot reader;
+    open_text_reader(reader, folder.name("missing.txt"));
+    EXPECT_EQ(take_code(), 53);
+    EXPECT_FALSE(reader.is_open);
+    EXPECT_FALSE(file_exists(folder.name("missing.txt")));
+}
+
+TEST_F(FileTable, OpenRefusalsOfTheSystemGiveTheirCodes) {
+    make_file(folder.name("plain.txt"), "plain");
+    struct Case {
+        const char* name;
+        SystemCall call;
+        int error;
+        int code;
+    };
+    const Case cases[] = {
+        {"access denied", SystemCall::Open, EACCES, 70},
+        {"not permitted", SystemCall::Open, EPERM, 70},
+        {"write-protected medium", SystemCall::Open, EROFS, 70},
+        {"a running program", SystemCall::Open, ETXTBSY, 70},
+        {"held exclusively", SystemCall::Open, EBUSY, 70},
+        {"no such device address", SystemCall::Open, ENXIO, 68},
+        {"no such device", SystemCall::Open, ENODEV, 68},
+        {"too many open files", SystemCall::Open, EMFILE, 53},
+        {"too many files in the system", SystemCall::Open, ENFILE, 53},
+        {"read fault", SystemCall::Open, EIO, 53},
+        {"name too long", SystemCall::Open, ENAMETOOLONG, 53},
+        {"missing in an existing folder", SystemCall::Open, ENOENT, 53},
+        {"the look at the opened file fails", SystemCall::Fstat, EIO, 53},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : all_openers) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            int fds = open_fd_count();
+            FileSlot slot;
+            {
+                FaultGuard guard(failing_from(c.call, 1, c.error));
+                open_with(opener, slot, folder.name("plain.txt"));
+            }
+            EXPECT_EQ(take_code(), c.code);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+        }
+}
+
+TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {
+    make_file(folder.name("a"), "A");
+    for (Opener opener : all_openers) {
+        SCOPED_TRACE(opener_name(opener));
+        FileSlot slot;
+        open_byte_file(slot, folder.name("a"), EmptyFirst::No);
+        open_with(opener, slot, folder.name("b"));
+        EXPECT_EQ(take_code(), 55);
+        EXPECT_FALSE(file_exists(folder.name("b")));
+        std::uint8_t value = 0;
+        read_byte_at(slot, 1, value);
+        EXPECT_EQ(take_code(), 0);
+        EXPECT_EQ(value, 'A');
+    }
+}
+
+TEST_F(FileTable, OpensObtainTheirRights) {
+    struct Case {
+        const char* name;
+        Opener opener;
+        int refused_opens; // the first so many open calls are refused with EACCES
+        bool may_read;
+        bool may_write;
+    };
+    const Case cases[] = {
+        {"reading and writing", Opener::ByteKeep, 0, true, true},
+        {"reading only when writing is refused", Opener::ByteKeep, 1, true, false},
+        {"writing only when reading is refused too", Opener::ByteKeep, 2, false, true},
+        {"emptied first", Opener::ByteEmpty, 0, false, true},
+        {"text writer", Opener::TextWriter, 0, false, true},
+        {"text reader", Opener::TextReader, 0, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make_file(folder.name("f"), "0123456789");
+        FileSlot slot;
+        {
+            FaultPlan plan = failing(SystemCall::Open, 1, EACCES);
+            plan.fail_count = c.refused_opens;
+            plan.fail_at = c.refused_opens > 0 ? 1 : 0;
+            FaultGuard guard(plan);
+            open_with(c.opener, slot, folder.name("f"));
+        }
+        EXPECT_EQ(take_code(), 0);
+        ASSERT_TRUE(slot.is_open);
+        EXPECT_EQ(slot.may_read, c.may_read);
+        EXPECT_EQ(slot.may_write, c.may_write);
+        EXPECT_EQ(slot.position, 0u);
+        if (c.opener == Opener::ByteKeep) {
+            std::int32_t value = -7;
+            read_int_at(slot, 2, value);
+            EXPECT_EQ(take_code(), c.may_read ? 0 : 75);
+            EXPECT_EQ(value, c.may_read ? 0x34333231 : -7); // "1234"
+            write_text_at(slot, 4, "xy");
+            EXPECT_EQ(take_code(), c.may_write ? 0 : 75);
+            close_file(slot);
+            // Never emptied: the bytes beyond the write stay.
+            EXPECT_EQ(file_bytes(folder.name("f")), c.may_write ? "012xy56789" : "0123456789");
+        }
+        close_file(slot);
+    }
+    FaultGuard guard(failing_from(SystemCall::Open, 1, EACCES));
+    FileSlot slot;
+    open_byte_file(slot, folder.name("f"), EmptyFirst::No);
+    EXPECT_EQ(guard.calls(SystemCall::Open), 3);
+    EXPECT_EQ(take_code(), 70);
+}
+
+TEST_F(FileTable, OpensCreateAndEmptyFiles) {
+    FileSlot missing;
+    open_byte_file(missing, folder.name("new.ply"), EmptyFirst::No);
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_TRUE(file_exists(folder.name("new.ply")));
+    std::int32_t value = -1;
+    read_int_at(missing, 1, value);
+    EXPECT_EQ(value, 0);
+    std::uint8_t byte = 9;
+    read_byte_at(missing, 1000, byte);
+    EXPECT_EQ(byte, 0);
+    close_file(missing);
+    EXPECT_EQ(file_bytes(folder.name("new.ply")), "");
+
+    make_file(folder.name("old.stl"), std::string(1000, 'x'));
+    FileSlot stl;
+    open_byte_file(stl, folder.name("old.stl"), EmptyFirst::Yes);
+    EXPECT_EQ(file_bytes(folder.name("old.stl")), "");
+    write_text_at(stl, 1, std::string(80, 'h'));
+    close_file(stl);
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_EQ(file_bytes(folder.name("old.stl")), std::string(80, 'h'));
+
+    make_file(folder.name("old.txt"), "old text\r\n");
+    FileSlot writer;
+    open_text_writer(writer, folder.name("old.txt"));
+    EXPECT_EQ(file_bytes(folder.name("old.txt")), "");
+    close_file(writer);
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_EQ(file_bytes(folder.name("old.txt")), "");
+}
+
+TEST_F(FileTable, DeleteRefusalsGiveTheirCodes) {
+    std::filesystem::create_directory(folder.name("sub"));
+    struct Case {
+        const char* name;
+        std::string file;
+        SystemCall call; // Stat: no fault
+        int error;
+        int code;
+        bool gone;
+    };
+    const std::string file = folder.name("f");
+    const Case cases[] = {
+        {"a file", file, SystemCall::Stat, 0, 0, true},
+        {"a missing name", folder.name("missing"), SystemCall::Stat, 0, 53, false},
+        {"a missing folder", folder.name("missing/f"), SystemCall::Stat, 0, 53, false},
+        {"a folder", folder.name("sub"), SystemCall::Stat, 0, 53, false},
+        {"an empty name", "", SystemCall::Stat, 0, 53, false},
+        {"a zero byte, which would cut the name", file + '\0' + "x", SystemCall::Stat, 0, 53,
+         false},
+        {"access denied", file, SystemCall::Unlink, EACCES, 55, false},
+        {"not permitted", file, SystemCall::Unlink, EPERM, 55, false},
+        {"a folder, said as EPERM", folder.name("sub"), SystemCall::Unlink, EPERM, 53, false},
+        {"write-protected medium", file, SystemCall::Unlink, EROFS, 55, false},
+        {"in use", file, SystemCall::Unlink, EBUSY, 55, false},
+        {"any other refusal", file, SystemCall::Unlink, EIO, 53, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        make_file(file, "f");
+        {
+            FaultGuard guard(failing_from(c.call, c.error == 0 ? 0 : 1, c.error));
+            delete_file(c.file);
+        }
+        EXPECT_EQ(take_code(), c.code);
+        EXPECT_EQ(file_exists(file), !c.gone);
+        EXPECT_TRUE(std::filesystem::is_directory(folder.name("sub")));
+    }
+}
+
+TEST_F(FileTable, CloseAllFilesReachesEverySlot) {
+    struct Owner {
+        FileSlot text;
+        FileSlot stl;
+    };
+    auto owner = std::make_unique<Owner>();
+    FileSlot mine;
+    open_text_writer(owner->text, folder.name("a"));
+    open_byte_file(owner->stl, folder.name("b"), EmptyFirst::Yes);
+    open_byte_file(mine, folder.name("c"), EmptyFirst::No);
+    write_text_items(owner->text, {"text"}, EndLine::Yes);
+    write_int_at(owner->stl, 1, 0x64636261);
+    write_text_at(mine, 3, "c");
+    {
+        FileSlot dropped; // a slot that goes away while open is closed with its bytes
+        open_text_writer(dropped, folder.name("d"));
+        write_text_items(dropped, {"dropped"}, EndLine::No);
+    }
+    EXPECT_EQ(file_bytes(folder.name("d")), "dropped");
+    int fds = open_fd_count();
+    close_all_files();
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_EQ(open_fd_count(), fds - 3);
+    EXPECT_FALSE(owner->text.is_open || owner->stl.is_open || mine.is_open);
+    EXPECT_EQ(file_bytes(folder.name("a")), "text\r\n");
+    EXPECT_EQ(file_bytes(folder.name("b")), "abcd");
+    EXPECT_EQ(file_bytes(folder.name("c")), std::string("\0\0c", 3));
+    close_file(mine); // closed already: nothing
+    close_all_files();
+    EXPECT_EQ(take_code(), 0);
+    owner.reset();
+}
+
+TEST_F(FileTable, FileSizeCountsBufferedWrites) {
+    make_file(folder.name("f"), "0123456789");
+    FileSlot slot, closed;
+    EXPECT_EQ(file_size(closed), 0u);
+    open_byte_file(slot, folder.name("f"), EmptyFirst::No);
+    EXPECT_EQ(file_size(slot), 10u);
+    write_int_at(slot, 21, 1);
+    EXPECT_EQ(file_size(slot), 24u);
+    write_int_at(slot, 3, 1); // inside: flushes the one before
+    EXPECT_EQ(file_size(slot), 24u);
+    close_file(slot);
+    EXPECT_EQ(file_bytes(folder.name("f")).size(), 24u);
+    EXPECT_EQ(take_code(), 0);
+}
+
+} // namespace

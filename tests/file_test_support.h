@@ -1,0 +1,99 @@
+// What the file layer's tests share: a fresh temporary folder, the bytes of files and values, and
+// a fixture that closes every file after each test.
+#pragma once
+
+#include "platform/failure.h"
+#include "platform/file_access.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/file_access_XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr)
+            std::abort();
+        path = buffer.data();
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+    std::string name(const std::string& file) const { return path + "/" + file; }
+};
+
+inline void make_file(const std::string& name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+}
+
+inline bool file_exists(const std::string& name) {
+    return std::filesystem::exists(name);
+}
+
+inline std::string file_bytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes 0, 1, 2, ... 250, 0, 1, ...: a byte's value tells its offset, and no block repeats the
+// one before it at the same place.
+inline std::string pattern_bytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+inline int open_fd_count() {
+    int count = 0;
+    DIR* folder = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(folder))
+        count += entry->d_name[0] != '.';
+    closedir(folder);
+    return count;
+}
+
+// The pending code, cleared as the answer Yes does.
+inline int take_code() {
+    int code = pending_failure_code();
+    clear_failure();
+    return code;
+}
+
+inline std::string text_of(const TextLine& line) {
+    return line.length == 0 ? std::string() : std::string(line.chars, line.length);
+}
+
+inline std::string int_bytes(std::int32_t value) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+inline std::string float_bytes(float value) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}
+
+class FileLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { clear_failure(); }
+    void TearDown() override {
+        close_all_files();
+        clear_failure();
+    }
+    TempFolder folder;
+};
