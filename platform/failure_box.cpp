@@ -75,6 +75,10 @@ Button other_button(Button focus) { return focus == Button::Yes ? Button::No : B
 
 BoxAnswer ask_in_terminal(const FailureBoxText& text) {
     Button focus = Button::Yes;
+    // Keys typed before the box shows were meant for what the screen showed then (a second
+    // Enter after an answer): they go before it is drawn, so that none answers a box unseen.
+    // Pipe mode keeps them: there the keys are a script that answers the boxes it expects.
+    drop_waiting_keys();
     show_frame(screen_with_failure_box(console_screen(), text, focus));
     for (;;) {
         // Decided: an end request (Ctrl+C, the terminal gone) closes the box at once.

@@ -19,7 +19,8 @@ FailureBoxText failure_box_text(int code, int step);
 // the caption in its top edge, the button in focus in brackets and the cursor on it.
 Screen screen_with_failure_box(const Screen& screen, const FailureBoxText& text, Button focus);
 
-// Shows the box for the code under the step's number and waits for the answer. In pipe mode
-// the box is four lines and the keys y, Y, n and N answer it; the end of the keys is No. An
-// end request while the box waits gives EndRequest.
+// Shows the box for the code under the step's number and waits for the answer. At the terminal
+// only keys typed after the box is drawn answer it. In pipe mode the box is four lines and the
+// keys y, Y, n and N answer it, the keys sent before it too; the end of the keys is No. An end
+// request while the box waits gives EndRequest.
 BoxAnswer ask_failure_box(int code, int step);

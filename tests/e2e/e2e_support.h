@@ -52,7 +52,10 @@ struct ProcessResult {
     std::string output; // every byte written to stdout
     std::string errors; // every byte written to stderr
     bool timed_out = false;
-    long peak_memory_kib = 0; // the child's largest resident set, as the system counted it
+    // The child's largest resident set, as the system counted it. The count starts at the fork,
+    // with this process's own resident memory then: a test that compares peaks holds no big
+    // buffer while the child runs.
+    long peak_memory_kib = 0;
 };
 
 // One step of what a child is fed: once its stdout holds wait_for_output (at once when empty),

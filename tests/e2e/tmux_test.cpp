@@ -60,6 +60,39 @@ std::string repeated(const std::string& glyph, int count) {
     return text;
 }
 
+// The box of the STL open at step 102 when the folder of its name is missing, Yes in focus; it
+// stands at column 27, 27 columns wide.
+Rows path_not_found_box() {
+    // clang-format off
+    return {
+        "╔══ Unhandled Error #76 ══╗",
+        "║" + std::string(25, ' ') + "║",
+        "║  Line:102               ║",
+        "║  Path not found         ║",
+        "║  Continue?              ║",
+        "║" + std::string(25, ' ') + "║",
+        "║    [ Yes ]      No      ║",
+        "╚" + repeated("═", 25) + "╝",
+    };
+    // clang-format on
+}
+
+// The box of the STL head written at step 115 after that open failed; at column 26, 29 wide.
+Rows closed_stl_box() {
+    // clang-format off
+    return {
+        "╔═══ Unhandled Error #52 ═══╗",
+        "║" + std::string(27, ' ') + "║",
+        "║  Line:115                 ║",
+        "║  Bad file name or number  ║",
+        "║  Continue?                ║",
+        "║" + std::string(27, ' ') + "║",
+        "║     [ Yes ]      No       ║",
+        "╚" + repeated("═", 27) + "╝",
+    };
+    // clang-format on
+}
+
 // What every way out of the program leaves in the pane: exit code 0, the settings as before
 // it started, the user's own screen back (the shell in the pane printed nothing) and a cursor.
 void expect_terminal_restored(const TmuxPane& pane) {
@@ -151,19 +184,7 @@ TEST(TerminalMode, FailureBoxTakesTabAndEnterAndNoEndsTheRun) {
     // The STL open fails before the names row: the box stands over the dialogue, centred,
     // with Yes in focus.
     Rows dialogue = screen_of(dialogue_rows("in.ply", "nowhere/out"));
-    // clang-format off
-    const Rows path_box = {
-        "╔══ Unhandled Error #76 ══╗",
-        "║" + std::string(25, ' ') + "║",
-        "║  Line:102               ║",
-        "║  Path not found         ║",
-        "║  Continue?              ║",
-        "║" + std::string(25, ' ') + "║",
-        "║    [ Yes ]      No      ║",
-        "╚" + repeated("═", 25) + "╝",
-    };
-    // clang-format on
-    const Rows first_box = with_box(dialogue, 27, 27, path_box);
+    const Rows first_box = with_box(dialogue, 27, 27, path_not_found_box());
     ASSERT_TRUE(pane.wait_for_row(16, first_box[15])) << pane.last_screen();
     EXPECT_EQ(pane.screen(), first_box);
     EXPECT_EQ(pane.cursor().row, 15);
@@ -182,25 +203,45 @@ TEST(TerminalMode, FailureBoxTakesTabAndEnterAndNoEndsTheRun) {
     pane.press("Enter");
     Rows names = dialogue;
     names[13] = " in.ply > nowhere/out.wrl & nowhere/out.iv & nowhere/out.stl";
-    // clang-format off
-    const Rows closed_box = {
-        "╔═══ Unhandled Error #52 ═══╗",
-        "║" + std::string(27, ' ') + "║",
-        "║  Line:115                 ║",
-        "║  Bad file name or number  ║",
-        "║  Continue?                ║",
-        "║" + std::string(27, ' ') + "║",
-        "║     [ Yes ]      No       ║",
-        "╚" + repeated("═", 27) + "╝",
-    };
-    // clang-format on
-    const Rows second_box = with_box(names, 26, 29, closed_box);
+    const Rows second_box = with_box(names, 26, 29, closed_stl_box());
     ASSERT_TRUE(pane.wait_for_row(12, second_box[11])) << pane.last_screen();
     EXPECT_EQ(pane.screen(), second_box);
     EXPECT_EQ(pane.cursor().row, 15);
     EXPECT_EQ(pane.cursor().column, 34);
 
     // No ends at once: no key prompt, every file closed as it stands, nothing deleted.
+    pane.type("n");
+    expect_terminal_restored(pane);
+    EXPECT_EQ(folder.files_beside_the_program(),
+              (FileBytes{{"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}));
+}
+
+TEST(TerminalMode, KeysTypedBeforeTheBoxShowsDoNotAnswerIt) {
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+    pane.type("in.ply");
+    pane.press("Enter");
+    ASSERT_TRUE(pane.wait_for_row(12, "?")) << pane.last_screen();
+
+    // The answer and two Enters in one go: the second Enter is typed before the box is drawn,
+    // so it must not answer the box with the Yes it never showed.
+    pane.type("nodir/x\r\r");
+    const Rows dialogue = screen_of(dialogue_rows("in.ply", "nodir/x"));
+    const Rows first_box = with_box(dialogue, 27, 27, path_not_found_box());
+    ASSERT_TRUE(pane.wait_for_row(16, first_box[15])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), first_box);
+
+    // An Enter typed while the box shows takes Yes: the names row, then the box of the head.
+    pane.press("Enter");
+    Rows names = dialogue;
+    names[13] = " in.ply > nodir/x.wrl & nodir/x.iv & nodir/x.stl";
+    const Rows second_box = with_box(names, 26, 29, closed_stl_box());
+    ASSERT_TRUE(pane.wait_for_row(12, second_box[11])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), second_box);
+
     pane.type("n");
     expect_terminal_restored(pane);
     EXPECT_EQ(folder.files_beside_the_program(),
