@@ -1,6 +1,10 @@
 // The clean-up pass: a temporary text copied line by line into its final file, every line
 // trimmed, its runs of blanks made single and the blanks before commas removed.
 //
+// A line of any length reaches the final file whole, yet only a piece of it is held at a time
+// (longest_line_piece characters): each piece is cleaned as a line of its own, and the blank
+// that stood between two pieces is put back where the whole line would keep it.
+//
 // Twelve million lines pass here for a mesh of two million triangles, so the steps that trim
 // and drop blanks move no characters: each clears bits in a mask of the characters the line
 // keeps, one bit per character and 64 to a word, and the kept characters are gathered once,
@@ -35,6 +39,8 @@ constexpr std::size_t move_size = 16;
 struct WorkLine {
     const char* chars = nullptr;
     std::size_t length = 0;
+    bool starts_blank = false; // before the trim: the first and last characters are blanks
+    bool ends_blank = false;
     std::size_t word_count = 0;
     std::vector<std::uint64_t> blank;
     std::vector<std::uint64_t> comma;
@@ -68,6 +74,8 @@ void blank_and_comma_bits(const char* data, std::uint64_t& blanks, std::uint64_t
 void set_line(WorkLine& line, const TextLine& text) {
     line.chars = text.chars;
     line.length = text.length;
+    line.starts_blank = text.length != 0 && text.chars[0] == ' ';
+    line.ends_blank = text.length != 0 && text.chars[text.length - 1] == ' ';
     line.word_count = (text.length + word_bits - 1) / word_bits;
     if (line.keep.size() < line.word_count) {
         line.blank.resize(line.word_count);
@@ -163,6 +171,26 @@ std::string_view kept_text(WorkLine& line) {
     return {out, length};
 }
 
+// What the pieces of a line cleaned so far leave for the next one.
+struct LineSoFar {
+    bool has_kept = false;     // a character of the line is kept
+    bool blank_after = false;  // blanks follow the last kept character
+};
+
+// The blank that joins the piece's kept text to the kept characters before it: the whole line
+// keeps one blank between two of its characters where blanks stood, unless a comma follows.
+std::string_view join_piece(LineSoFar& so_far, const WorkLine& piece, std::string_view kept) {
+    if (kept.empty()) {
+        so_far.blank_after = so_far.blank_after || piece.length != 0; // a piece of blanks
+        return {};
+    }
+    const bool blank = so_far.has_kept && (so_far.blank_after || piece.starts_blank) &&
+                       kept.front() != ',';
+    so_far.has_kept = true;
+    so_far.blank_after = piece.ends_blank;
+    return blank ? std::string_view(" ") : std::string_view();
+}
+
 // The reader keeps the line only while it is open, and the next pass starts with this pass's
 // last line in the buffer: a failed first read leaves it there. So the line moves to the run's
 // own copy before the close, with the room a reader gives beyond it.
@@ -173,7 +201,7 @@ void keep_line_buffer(RunState& run) {
     run.line_buffer_copy.resize(line.length + word_bits);
     if (line.length != 0)
         std::memcpy(run.line_buffer_copy.data(), line.chars, line.length);
-    run.line_buffer = {run.line_buffer_copy.data(), line.length};
+    run.line_buffer = {run.line_buffer_copy.data(), line.length, false};
 }
 
 } // namespace
@@ -192,20 +220,28 @@ void clean_up_text_file(RunState& run, const std::string& temp_name, const std::
     WorkLine work;
     for (;;) {
         check_step(first_step + 3); // 626: a cycle begins
-        read_text_line(reader, run.line_buffer);
-        check_step(first_step + 4); // 627
-        set_line(work, run.line_buffer);
-        check_step(first_step + 5);
-        trim_line(work);
-        check_step(first_step + 6);
-        collapse_blank_runs(work);
-        check_step(first_step + 11); // 631-634
-        trim_line(work);
-        check_step(first_step + 15); // 638
-        remove_blanks_before_commas(work);
-        check_step(first_step + 20); // 640-643
-        write_text_items(writer, {kept_text(work)}, EndLine::Yes);
-        check_step(first_step + 24); // 647
+        // Steps 627 to 647 take one piece of the line at a time; nearly every line is one piece.
+        LineSoFar so_far;
+        do {
+            read_text_line(reader, run.line_buffer);
+            check_step(first_step + 4); // 627
+            set_line(work, run.line_buffer);
+            check_step(first_step + 5);
+            trim_line(work);
+            check_step(first_step + 6);
+            collapse_blank_runs(work);
+            check_step(first_step + 11); // 631-634
+            trim_line(work);
+            check_step(first_step + 15); // 638
+            remove_blanks_before_commas(work);
+            const std::string_view kept = kept_text(work);
+            const std::string_view joint = join_piece(so_far, work, kept);
+            check_step(first_step + 20); // 640-643
+            // The line end comes after the last piece; a failed read leaves no piece to follow.
+            write_text_items(writer, {joint, kept},
+                             run.line_buffer.continues ? EndLine::No : EndLine::Yes);
+            check_step(first_step + 24); // 647
+        } while (run.line_buffer.continues);
         // Only an end test that answers no starts another cycle; a failed one ends them.
         const bool another_cycle = !at_end_of_file(reader) && !failure_pending();
         check_step(first_step + 25); // 648

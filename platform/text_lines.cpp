@@ -1,6 +1,7 @@
 // Text lines, written and read back: the text writer's items and line ends, and the text reader's
 // lines, each taken in place in the block of the last read when it lies there whole (the short
-// path), else put together across blocks (the long path); and the reader's end of the file.
+// path), else put together across blocks in pieces of a bounded length (the long path); and the
+// reader's end of the file.
 #include "platform/file_access.h"
 
 #include "platform/block_cache.h"
@@ -13,6 +14,7 @@
 // Every x86-64 processor has SSE2.
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -82,10 +84,15 @@ bool take_line_in_recent_block(FileSlot& slot, TextLine& line) {
         return false;
     line.chars = reinterpret_cast<const char*>(data);
     line.length = taken;
+    line.continues = false;
     slot.position += next;
     slot.end_mark = data[next] == end_of_text;
     block.last_use = ++file.use_clock;
     return true;
+}
+
+bool ends_line(int byte) {
+    return byte == carriage_return || byte == line_feed || byte == end_of_text;
 }
 
 // Sets the line aside in line_before, unless it is there already: the long path may read
@@ -119,11 +126,17 @@ void read_text_line(FileSlot& slot, TextLine& line) {
         return;
     OpenFile& file = *slot.file;
     set_line_aside(file, line);
+    // A read that fails in the middle of a line ends it there: the pieces before are taken,
+    // and the one set aside is no line of its own to be given again.
+    const bool mid_line = line.continues;
 
     // Step 1: nothing left to read. A byte 26 stays where it is.
     int byte = 0;
-    if (!look_at(slot, slot.position, byte))
+    if (!look_at(slot, slot.position, byte)) {
+        if (mid_line)
+            line = TextLine{};
         return;
+    }
     if (byte < 0 || byte == end_of_text) {
         slot.end_mark = true;
         line = TextLine{};
@@ -131,37 +144,56 @@ void read_text_line(FileSlot& slot, TextLine& line) {
         return;
     }
 
-    // Step 2: take bytes up to CR or LF (taken), a byte 26 (left) or the end of the file. A read
-    // that fails here loses the bytes taken so far; the next line starts at the failing byte.
+    // Step 2: take bytes up to CR or LF (taken), a byte 26 (left) or the end of the file, or a
+    // piece of longest_line_piece bytes that more bytes of the line follow. A read that fails
+    // here loses the bytes taken so far; the next line starts at the failing byte.
     std::size_t length = 0;
     int line_end = -1;
+    bool continues = false;
     for (;;) {
         const std::uint8_t* data = nullptr;
         std::size_t count = 0;
-        if (!bytes_from(slot, slot.position, data, count))
+        if (!bytes_from(slot, slot.position, data, count)) {
+            if (mid_line)
+                line = TextLine{};
             return;
+        }
         if (count == 0) {
             slot.end_mark = true; // a last line without a line end
             break;
         }
+        const std::size_t limit = std::min(count, longest_line_piece - length);
         std::size_t taken = 0;
-        while (taken < count && data[taken] != carriage_return && data[taken] != line_feed &&
-               data[taken] != end_of_text)
+        while (taken < limit && !ends_line(data[taken]))
             ++taken;
         if (file.line.size() < length + taken + block_room)
             file.line.resize(length + taken + block_room);
         std::memcpy(file.line.data() + length, data, taken);
         length += taken;
         slot.position += taken;
-        if (taken == count)
-            continue; // the line goes on in the next block
-        if (data[taken] == end_of_text) {
+        if (taken < count && data[taken] == end_of_text) {
             slot.end_mark = true;
             break;
         }
-        line_end = data[taken];
-        slot.position += 1;
-        break;
+        if (taken < count && ends_line(data[taken])) {
+            line_end = data[taken];
+            slot.position += 1;
+            break;
+        }
+        if (length < longest_line_piece)
+            continue; // the line goes on in the next block
+        // A full piece: it continues only where a byte of the line follows, so that the next
+        // read never starts at the end of a line or of the file.
+        int next = taken < count ? data[taken] : 0;
+        if (taken == count && !look_at(slot, slot.position, next)) {
+            if (mid_line)
+                line = TextLine{};
+            return;
+        }
+        if (next >= 0 && !ends_line(next)) {
+            continues = true;
+            break;
+        }
     }
 
     // Step 3: CR LF and LF CR are one line end; then a look at the byte after it. The line is
@@ -177,9 +209,10 @@ void read_text_line(FileSlot& slot, TextLine& line) {
             slot.end_mark = next < 0 || next == end_of_text;
     }
 
-    // Step 4: the whole line.
+    // Step 4: the line, or its piece.
     line.chars = file.line.data();
     line.length = length;
+    line.continues = continues;
 }
 
 bool at_end_of_file(FileSlot& slot) {

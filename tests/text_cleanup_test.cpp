@@ -3,8 +3,10 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "converter/stages.h"
+#include "platform/file_access.h"
 #include "tests/mesh_builder.h"
 #include "tests/test_support.h"
 
@@ -96,4 +98,41 @@ TEST(TextCleanup, AgreesWithThePlainRulesOnLinesOfEveryShape) {
     }
     TempFolder folder;
     EXPECT_EQ(clean(folder, temporary_text), expected);
+}
+
+// A line longer than a piece of the reader is cleaned a piece at a time, yet reaches the final
+// file as the rules give the whole line: every blank, comma and letter at both sides of a piece's
+// end, pieces of blanks only at the start, in the middle and at the end, and a comma after them.
+TEST(TextCleanup, LongLinesAreCleanedWholeAcrossTheirPieces) {
+    const std::size_t piece = longest_line_piece;
+    std::mt19937 random(11);
+    const std::string alphabet = " ,a";
+    auto random_text = [&](std::size_t length) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i)
+            text += alphabet[random() % alphabet.size()];
+        return text;
+    };
+    std::vector<std::string> lines;
+    // Every four characters from the alphabet around the end of the first piece.
+    for (int window = 0; window < 81; ++window) {
+        std::string around;
+        for (int i = 0, w = window; i < 4; ++i, w /= 3)
+            around += alphabet[static_cast<std::size_t>(w % 3)];
+        lines.push_back(random_text(piece - 2) + around + random_text(50));
+    }
+    const std::string blanks(2 * piece + 5, ' ');
+    lines.push_back(blanks + "x y");
+    lines.push_back("x" + blanks + "y");
+    lines.push_back("x" + blanks + ", y");
+    lines.push_back("x ," + blanks);
+    lines.push_back(blanks);
+    std::string temporary_text;
+    std::string expected;
+    for (const std::string& line : lines) {
+        temporary_text += line + "\r\n";
+        expected += plainly_cleaned(line) + "\r\n";
+    }
+    TempFolder folder;
+    EXPECT_TRUE(clean(folder, temporary_text) == expected);
 }

@@ -138,12 +138,95 @@ TEST_F(TextLines, TextLinesAcrossBlocks) {
     int mismatches = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         read_text_line(reader, buffer);
-        mismatches += text_of(buffer) != lines[i];
+        std::string line = text_of(buffer);
+        while (buffer.continues) { // the line of 70000 characters comes in two pieces
+            read_text_line(reader, buffer);
+            line += text_of(buffer);
+        }
+        mismatches += line != lines[i];
         mismatches += at_end_of_file(reader) != (i + 1 == lines.size());
     }
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(take_code(), 0);
     EXPECT_EQ(reader.position, bytes.size());
+}
+
+TEST_F(TextLines, LongLinesComeInBoundedPieces) {
+    // Lines around one and two pieces long, each ended in every way a line can end: a piece
+    // continues only where a character of the line follows it, so no empty piece comes after a
+    // full one and the end of the file is seen where the whole line would see it.
+    const std::size_t piece = longest_line_piece;
+    struct Ending {
+        const char* name;
+        std::string bytes;
+    };
+    const Ending endings[] = {{"CR LF", "\r\n"}, {"LF", "\n"}, {"26", "\x1a"}, {"end of file", ""}};
+    for (std::size_t length : {piece - 1, piece, piece + 1, 2 * piece, 2 * piece + 1, 3 * piece + 7}) {
+        for (const Ending& ending : endings) {
+            SCOPED_TRACE(std::to_string(length) + " " + ending.name);
+            std::string line;
+            for (std::size_t i = 0; i < length; ++i)
+                line += i % 3 == 0 ? ' ' : static_cast<char>('a' + i % 26);
+            make_file(folder.name("t"), "first\r\n" + line + ending.bytes);
+            FileSlot reader;
+            open_text_reader(reader, folder.name("t"));
+            TextLine buffer;
+            read_text_line(reader, buffer);
+            EXPECT_EQ(text_of(buffer), "first");
+            std::string read;
+            std::vector<std::size_t> pieces;
+            do {
+                read_text_line(reader, buffer);
+                read += text_of(buffer);
+                pieces.push_back(buffer.length);
+            } while (buffer.continues);
+            EXPECT_EQ(take_code(), 0);
+            EXPECT_TRUE(read == line);
+            // Every piece but the last is full; the last is never empty but for an empty line.
+            const std::size_t full_pieces = (length - 1) / piece;
+            EXPECT_EQ(pieces.size(), full_pieces + 1);
+            for (std::size_t i = 0; i + 1 < pieces.size(); ++i)
+                EXPECT_EQ(pieces[i], piece);
+            EXPECT_EQ(pieces.back(), length - full_pieces * piece);
+            EXPECT_TRUE(at_end_of_file(reader));
+            close_file(reader);
+        }
+    }
+}
+
+TEST_F(TextLines, ReadFailureInTheMiddleOfALineEndsIt) {
+    // The first piece is taken; the read of the second fails. The line ends there, empty and
+    // with no piece to follow, so that the piece before is not given again as a line of its
+    // own; the next read starts at the failing byte.
+    const std::size_t piece = longest_line_piece;
+    const std::string line = std::string(piece, 'a') + std::string(2 * piece, 'b');
+    make_file(folder.name("t"), line + "\r\nnext\r\n");
+    FileSlot reader;
+    open_text_reader(reader, folder.name("t"));
+    TextLine buffer;
+    read_text_line(reader, buffer);
+    ASSERT_TRUE(buffer.continues);
+    EXPECT_EQ(text_of(buffer), std::string(piece, 'a'));
+    {
+        FaultGuard guard(failing(SystemCall::Pread, 1, EIO));
+        read_text_line(reader, buffer);
+        EXPECT_TRUE(guard.reached());
+    }
+    EXPECT_EQ(take_code(), 75);
+    EXPECT_EQ(text_of(buffer), "");
+    EXPECT_FALSE(buffer.continues);
+    std::string rest;
+    do {
+        read_text_line(reader, buffer);
+        rest += text_of(buffer);
+    } while (buffer.continues);
+    EXPECT_EQ(take_code(), 0);
+    // The failing block began at the second piece: what is read again starts there.
+    EXPECT_TRUE(line.substr(line.size() - rest.size()) == rest);
+    EXPECT_EQ(rest.find('a'), std::string::npos);
+    read_text_line(reader, buffer);
+    EXPECT_EQ(text_of(buffer), "next");
+    EXPECT_TRUE(at_end_of_file(reader));
 }
 
 TEST_F(TextLines, TextLineReadFailures) {
