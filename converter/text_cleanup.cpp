@@ -39,13 +39,11 @@ constexpr std::size_t move_size = 16;
 struct WorkLine {
     const char* chars = nullptr;
     std::size_t length = 0;
-    bool starts_blank = false; // before the trim: the first and last characters are blanks
-    bool ends_blank = false;
     std::size_t word_count = 0;
     std::vector<std::uint64_t> blank;
     std::vector<std::uint64_t> comma;
     std::vector<std::uint64_t> keep; // the character is still in the line
-    std::vector<char> kept;          // the kept characters, gathered for the write
+    std::vector<char> kept; // a blank that may join them to a piece before, then the kept characters
 };
 
 std::uint64_t bits_below(std::size_t count) {
@@ -74,14 +72,12 @@ void blank_and_comma_bits(const char* data, std::uint64_t& blanks, std::uint64_t
 void set_line(WorkLine& line, const TextLine& text) {
     line.chars = text.chars;
     line.length = text.length;
-    line.starts_blank = text.length != 0 && text.chars[0] == ' ';
-    line.ends_blank = text.length != 0 && text.chars[text.length - 1] == ' ';
     line.word_count = (text.length + word_bits - 1) / word_bits;
     if (line.keep.size() < line.word_count) {
         line.blank.resize(line.word_count);
         line.comma.resize(line.word_count);
         line.keep.resize(line.word_count);
-        line.kept.resize(line.word_count * word_bits + move_size);
+        line.kept.resize(1 + line.word_count * word_bits + move_size);
     }
     // The reader lets whole words be looked at; what lies past the line is masked off.
     for (std::size_t w = 0; w < line.word_count; ++w) {
@@ -152,7 +148,9 @@ void remove_blanks_before_commas(WorkLine& line) {
 // The kept characters, gathered run by run; a move of a run may read and write up to 15 bytes
 // past it, which the room beyond the line and the next run take.
 std::string_view kept_text(WorkLine& line) {
-    char* out = line.kept.data();
+    if (line.word_count == 0)
+        return {}; // the gather has no room yet before the first line of a character
+    char* out = line.kept.data() + 1;
     std::size_t length = 0;
     for (std::size_t w = 0; w < line.word_count; ++w) {
         const char* data = line.chars + w * word_bits;
@@ -173,22 +171,28 @@ std::string_view kept_text(WorkLine& line) {
 
 // What the pieces of a line cleaned so far leave for the next one.
 struct LineSoFar {
-    bool has_kept = false;     // a character of the line is kept
-    bool blank_after = false;  // blanks follow the last kept character
+    bool in_pieces = false;   // a piece came before, or this one continues: the line is long
+    bool has_kept = false;    // a character of the line is kept
+    bool blank_after = false; // blanks follow the last kept character
 };
 
-// The blank that joins the piece's kept text to the kept characters before it: the whole line
-// keeps one blank between two of its characters where blanks stood, unless a comma follows.
-std::string_view join_piece(LineSoFar& so_far, const WorkLine& piece, std::string_view kept) {
+// The piece's kept text, joined to the kept characters before it by the one blank that the
+// whole line keeps between them where blanks stood, unless a comma follows. The piece's
+// characters as read tell where its blanks stood before the trims.
+std::string_view join_piece(LineSoFar& so_far, WorkLine& piece, std::string_view kept) {
     if (kept.empty()) {
         so_far.blank_after = so_far.blank_after || piece.length != 0; // a piece of blanks
-        return {};
+        return kept;
     }
-    const bool blank = so_far.has_kept && (so_far.blank_after || piece.starts_blank) &&
-                       kept.front() != ',';
+    const bool starts_blank = piece.chars[0] == ' ';
+    const bool blank =
+        so_far.has_kept && (so_far.blank_after || starts_blank) && kept.front() != ',';
     so_far.has_kept = true;
-    so_far.blank_after = piece.ends_blank;
-    return blank ? std::string_view(" ") : std::string_view();
+    so_far.blank_after = piece.chars[piece.length - 1] == ' ';
+    if (!blank)
+        return kept;
+    piece.kept[0] = ' '; // the room before the kept characters
+    return {piece.kept.data(), kept.size() + 1};
 }
 
 // The reader keeps the line only while it is open, and the next pass starts with this pass's
@@ -234,11 +238,14 @@ void clean_up_text_file(RunState& run, const std::string& temp_name, const std::
             trim_line(work);
             check_step(first_step + 15); // 638
             remove_blanks_before_commas(work);
-            const std::string_view kept = kept_text(work);
-            const std::string_view joint = join_piece(so_far, work, kept);
+            std::string_view text = kept_text(work);
+            // Nearly every line is one piece, which needs no joining.
+            so_far.in_pieces = so_far.in_pieces || run.line_buffer.continues;
+            if (so_far.in_pieces)
+                text = join_piece(so_far, work, text);
             check_step(first_step + 20); // 640-643
             // The line end comes after the last piece; a failed read leaves no piece to follow.
-            write_text_items(writer, {joint, kept},
+            write_text_items(writer, {text},
                              run.line_buffer.continues ? EndLine::No : EndLine::Yes);
             check_step(first_step + 24); // 647
         } while (run.line_buffer.continues);
