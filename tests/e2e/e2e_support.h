@@ -7,6 +7,21 @@
 #include <string>
 #include <vector>
 
+// The sanitizers keep memory of their own (shadow, quarantine) that varies by more than a
+// few MiB, and refuse to start under a limit of the address space: the tests of peak memory and
+// of such limits hold only without them.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool built_with_sanitizers = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool built_with_sanitizers = true;
+#else
+inline constexpr bool built_with_sanitizers = false;
+#endif
+#else
+inline constexpr bool built_with_sanitizers = false;
+#endif
+
 // File names and their bytes.
 using FileBytes = std::map<std::string, std::string>;
 

@@ -17,18 +17,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
-
 // A run fed keys without end holds at most a full key queue more than a calm run of the same
 // build: a few KiB. The allowance is for what the allocator and the threads' stacks vary by.
 constexpr long memory_allowance_kib = 4 * 1024;
@@ -146,7 +134,7 @@ void write_grid(const ProgramFolder& folder, const Grid& grid) {
 
 void expect_peak_memory_near(const ProcessResult& hostile, const ProcessResult& calm) {
     // The sanitizers' own bookkeeping varies by more than the allowance.
-    if (sanitized)
+    if (built_with_sanitizers)
         return;
     EXPECT_LE(hostile.peak_memory_kib, calm.peak_memory_kib + memory_allowance_kib)
         << "a calm run peaks at " << calm.peak_memory_kib << " KiB";
