@@ -45,6 +45,7 @@ struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
 struct sigaction g_saved_interrupt;
 struct sigaction g_saved_broken_pipe;
+struct sigaction g_saved_file_size;
 
 void on_end_signal(int) { g_end_request = true; }
 
@@ -62,6 +63,10 @@ void install_end_signal_handlers() {
     // instead kill the run with its files unclosed.
     action.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &action, &g_saved_broken_pipe);
+    // A write past the file-size limit (ulimit -f) then fails with EFBIG, which the file layer
+    // reports as 75, keeping the bytes that did not fit; the signal would instead kill the run
+    // with its write buffers unwritten.
+    ::sigaction(SIGXFSZ, &action, &g_saved_file_size);
 }
 
 void uninstall_end_signal_handlers() {
@@ -69,6 +74,7 @@ void uninstall_end_signal_handlers() {
     ::sigaction(SIGTERM, &g_saved_terminate, nullptr);
     ::sigaction(SIGINT, &g_saved_interrupt, nullptr);
     ::sigaction(SIGPIPE, &g_saved_broken_pipe, nullptr);
+    ::sigaction(SIGXFSZ, &g_saved_file_size, nullptr);
 }
 
 void write_output(const std::string& bytes) {
