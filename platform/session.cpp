@@ -49,24 +49,38 @@ struct sigaction g_saved_file_size;
 
 void on_end_signal(int) { g_end_request = true; }
 
-void install_end_signal_handlers() {
+// Catches signal_number with on_end_signal and keeps its action before in saved; a signal that
+// the program started with ignored stays ignored. A parent ignores one so that it does not end
+// the run: nohup ignores SIGHUP, a script ignores SIGINT for a command it starts with &.
+void catch_end_signal(int signal_number, struct sigaction& saved) {
+    ::sigaction(signal_number, nullptr, &saved);
+    if ((saved.sa_flags & SA_SIGINFO) == 0 && saved.sa_handler == SIG_IGN)
+        return;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = on_end_signal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGHUP, &action, &g_saved_hangup);
-    ::sigaction(SIGTERM, &action, &g_saved_terminate);
+    ::sigaction(signal_number, &action, nullptr);
+}
+
+void install_end_signal_handlers() {
+    catch_end_signal(SIGHUP, g_saved_hangup);
+    // SIGTERM likewise: a program that catches it keeps it ignored where it started so.
+    catch_end_signal(SIGTERM, g_saved_terminate);
     // Ctrl+C where the keys come from a pipe: the break key, which ends the run as it does at
     // the terminal, with every file closed instead of lost.
-    ::sigaction(SIGINT, &action, &g_saved_interrupt);
+    catch_end_signal(SIGINT, g_saved_interrupt);
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
     // Output that has gone away is a failed write, which is the end request; the signal would
     // instead kill the run with its files unclosed.
-    action.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &action, &g_saved_broken_pipe);
+    ::sigaction(SIGPIPE, &ignore, &g_saved_broken_pipe);
     // A write past the file-size limit (ulimit -f) then fails with EFBIG, which the file layer
     // reports as 75, keeping the bytes that did not fit; the signal would instead kill the run
     // with its write buffers unwritten.
-    ::sigaction(SIGXFSZ, &action, &g_saved_file_size);
+    ::sigaction(SIGXFSZ, &ignore, &g_saved_file_size);
 }
 
 void uninstall_end_signal_handlers() {

@@ -2,6 +2,7 @@
 // ignored from the start, and limits that leave no thread for it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/resource.h>
 
 #include <string>
@@ -103,5 +104,54 @@ TEST(FileSizeLimit, EveryByteUpToTheLimitReachesTheStlAndTheRunGoesOn) {
         ASSERT_GT(expected["out.stl"].size(), c.limit);
         expected["out.stl"].resize(c.limit);
         expect_same_files(folder.files_beside_the_program(), expected);
+    }
+}
+
+TEST(InheritedSignals, AnIgnoredEndSignalStaysIgnored) {
+    // Each signal is sent while the overflow box waits. An ignored one is gone when kill()
+    // returns, so the answer Yes then goes on to a whole conversion. One that is caught ends the
+    // run in the box: there it meets only keys that answer nothing, so the step at which the
+    // end request is seen does not depend on when the signal arrives.
+    const std::string input = overflowing_example_file();
+    const std::string overflow_box = box(6, 159, "Overflow");
+    const FileBytes converted = example_converted("in.ply", input);
+    const FileBytes ended = {
+        {"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}, {"out.stl", stl_head()}};
+    const std::string whole_run =
+        standard_dialogue() + overflow_box + " NO tristrips found!\nPress any key to continue\n";
+    struct Case {
+        const char* name;
+        std::vector<int> ignored;
+        int sent;
+        bool stays_ignored;
+    };
+    const Case cases[] = {
+        {"SIGHUP, as under nohup", {SIGHUP}, SIGHUP, true},
+        {"SIGINT, as for a command a script starts with &", {SIGINT}, SIGINT, true},
+        {"SIGTERM", {SIGTERM}, SIGTERM, true},
+        {"all three", {SIGHUP, SIGINT, SIGTERM}, SIGHUP, true},
+        // Only what was ignored stays so: another end signal still ends the run, files closed.
+        {"SIGHUP ignored, SIGTERM sent", {SIGHUP}, SIGTERM, false},
+        {"nothing ignored, SIGHUP sent", {}, SIGHUP, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.ignored_signals = c.ignored;
+        if (c.stays_ignored) {
+            options.feed = {{"", 0, "in.ply\nout\n"}, {"Continue?\n", c.sent, "y\n"}};
+        } else {
+            options.feed = {{"", 0, "in.ply\nout\n"}, {"Continue?\n", c.sent, ""}};
+            options.endless_keys = "x";
+        }
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(run.output, c.stays_ignored ? whole_run : standard_dialogue() + overflow_box);
+        expect_same_files(folder.files_beside_the_program(), c.stays_ignored ? converted : ended);
     }
 }
