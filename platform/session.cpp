@@ -16,6 +16,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -99,10 +100,25 @@ void write_output(const std::string& bytes) {
 // Pipe mode: every row that ends is a line of the transcript.
 void write_ended_row(const Screen& screen, int row) { write_output_line(row_text(screen, row)); }
 
+// The run's thread is made before the front end is set up and waits here until it is.
+pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
+
 void* run_thread_main(void*) {
+    ::pthread_mutex_lock(&g_run_start_gate);
+    ::pthread_mutex_unlock(&g_run_start_gate);
     g_run();
     // A run comes back only by mistake; it then ends as a run ends at its last step.
     end_run(684);
+}
+
+// Without a thread for the keys or for the run there is no run: the program says so and ends
+// as it does in a terminal that is too small.
+[[noreturn]] void refuse_start() {
+    static const char message[] =
+        "plyconv cannot start: the system gives it no thread (too little memory or too many "
+        "processes).\n";
+    write_all(STDERR_FILENO, message, sizeof message - 1);
+    std::exit(1);
 }
 
 } // namespace
@@ -162,15 +178,27 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     clear_failure();
 
     install_end_signal_handlers();
+    // Both threads are made before anything is shown, so that a system that gives none (a limit
+    // on memory or on processes) leaves the terminal as it was. Lines typed ahead at the shell
+    // are dropped first, as raw mode drops them: the keyboard thread would read them at once.
+    if (options.mode == FrontEndMode::Terminal)
+        ::tcflush(options.key_fd, TCIFLUSH);
+    if (!start_keyboard(options.key_fd, options.mode)) {
+        stop_keyboard();
+        refuse_start();
+    }
+    ::pthread_mutex_lock(&g_run_start_gate);
+    if (::pthread_create(&g_run_thread, nullptr, run_thread_main, nullptr) != 0) {
+        stop_keyboard();
+        refuse_start();
+    }
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
         enter_raw_mode(options.key_fd, options.output_fd);
         show_screen();
     }
-    start_keyboard(options.key_fd, options.mode);
-
-    if (::pthread_create(&g_run_thread, nullptr, run_thread_main, nullptr) == 0)
-        ::pthread_join(g_run_thread, nullptr);
+    ::pthread_mutex_unlock(&g_run_start_gate);
+    ::pthread_join(g_run_thread, nullptr);
 
     stop_keyboard();
     if (options.mode == FrontEndMode::Terminal) {

@@ -4,16 +4,45 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/examples.h"
+#include "tests/e2e/tmux_pane.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 
 namespace {
+
+// The program under test is built as this test is. ASan reserves terabytes of address space,
+// so such a program cannot run under RLIMIT_AS at all.
+constexpr bool built_with_address_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+// LeakSanitizer looks for leaks at the end of the program from a thread of its own, which a
+// limit on the user's processes refuses as it refuses the program's.
+std::string without_leak_check() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    return std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+const std::string no_thread_message = "plyconv cannot start: the system gives it no thread "
+                                      "(too little memory or too many processes).\n";
 
 // The example's three vertices and its face 0 1 2 repeated face_count times: the STL file
 // (50 bytes a face) then outgrows both temporary files (twice " 0 ,  1 ,  2 , -1," and CR LF,
@@ -154,4 +183,93 @@ TEST(InheritedSignals, AnIgnoredEndSignalStaysIgnored) {
         EXPECT_EQ(run.output, c.stays_ignored ? whole_run : standard_dialogue() + overflow_box);
         expect_same_files(folder.files_beside_the_program(), c.stays_ignored ? converted : ended);
     }
+}
+
+TEST(NoThread, SaysSoOnStderrAndEndsBeforeTheRun) {
+    // RLIMIT_NPROC counts the threads of a user who is not root: with 1 the keyboard gets no
+    // thread, with 2 the run gets none. RLIMIT_AS leaves no room for an 8 MiB stack.
+    struct Case {
+        const char* name;
+        std::vector<ResourceLimit> limits;
+        bool limits_the_user;
+    };
+    const unsigned long long shell_stack = 8 * 1024 * 1024; // as a shell starts it
+    const Case cases[] = {
+        {"one process for the user", {{RLIMIT_NPROC, 1}}, true},
+        {"two processes for the user", {{RLIMIT_NPROC, 2}}, true},
+        {"12000 KiB of address space",
+         {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, 12000 * 1024}},
+         false},
+        {"18000 KiB of address space",
+         {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, 18000 * 1024}},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.limits_the_user && ::geteuid() != 0)
+            continue; // the limit would count this user's every process
+        if (!c.limits_the_user && built_with_address_sanitizer())
+            continue;
+        ProgramFolder folder;
+        const std::string input = example_face_file();
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.feed = {{"", 0, "in.ply\nout\n\n"}};
+        options.limits = c.limits;
+        options.unprivileged = c.limits_the_user;
+        options.unprivileged_user = 64101; // no other test's child counts against its limit
+        if (c.limits_the_user && built_with_address_sanitizer())
+            options.extra_environment = {without_leak_check()};
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.errors, no_thread_message);
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
+    }
+}
+
+TEST(NoThread, WithoutAThreadForTheBackgroundWriterTheRunWritesAtOnce) {
+    // Three processes: the program, its keyboard and its run. The STL file of 300,084 bytes
+    // hands a full buffer of 262,144 to the writer, which then has no thread of its own.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "RLIMIT_NPROC would count this user's every process";
+    ProgramFolder folder;
+    const std::string input = repeated_face_file(6000);
+    folder.write_file("in.ply", input);
+    ProcessOptions options;
+    options.feed = {{"", 0, "in.ply\nout\n\n"}};
+    options.limits = {{RLIMIT_NPROC, 3}};
+    options.unprivileged = true;
+    options.unprivileged_user = 64102;
+
+    ProcessResult run = run_in_pipe(folder, options);
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.output,
+              standard_dialogue() + " NO tristrips found!\nPress any key to continue\n");
+    expect_same_files(folder.files_beside_the_program(), repeated_face_converted(input, 6000));
+}
+
+TEST(NoThread, LeavesTheTerminalAsItWas) {
+    if (built_with_address_sanitizer())
+        GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder, "ulimit -s 8192; ulimit -v 12000");
+
+    ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+    EXPECT_EQ(pane.exit_code(), "1");
+    EXPECT_FALSE(pane.settings_before().empty());
+    EXPECT_EQ(pane.settings_after(), pane.settings_before());
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+    // The line stands on the user's own screen, wrapped at column 80.
+    std::vector<std::string> rows = {no_thread_message.substr(0, 80),
+                                     no_thread_message.substr(80, no_thread_message.size() - 81)};
+    rows.resize(25);
+    EXPECT_EQ(pane.screen(), rows);
+    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
 }
