@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -133,7 +134,7 @@ void read_keys(int key_fd, FrontEndMode mode, int wake_fd) {
 
 } // namespace
 
-void start_keyboard(int key_fd, FrontEndMode mode) {
+bool start_keyboard(int key_fd, FrontEndMode mode) {
     g_key_fd = key_fd;
     {
         std::lock_guard<std::mutex> lock(g_queue.mutex);
@@ -143,9 +144,16 @@ void start_keyboard(int key_fd, FrontEndMode mode) {
     if (::pipe(g_wake_pipe) != 0) {
         // Without the wake-up pipe the reader could not be stopped: there are no keys then.
         end_keys();
-        return;
+        return true;
     }
-    g_reader = std::thread(read_keys, key_fd, mode, g_wake_pipe[0]);
+    try {
+        g_reader = std::thread(read_keys, key_fd, mode, g_wake_pipe[0]);
+    } catch (const std::system_error&) {
+        // Nothing would read the keys; stop_keyboard still closes the wake-up pipe.
+        end_keys();
+        return false;
+    }
+    return true;
 }
 
 void stop_keyboard() {

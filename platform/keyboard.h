@@ -4,8 +4,9 @@
 #include "platform/key_decoder.h"
 #include "platform/session.h"
 
-// Starts reading key_fd on a thread of its own, with an empty queue.
-void start_keyboard(int key_fd, FrontEndMode mode);
+// Starts reading key_fd on a thread of its own, with an empty queue. False when the system
+// gives no thread for it.
+bool start_keyboard(int key_fd, FrontEndMode mode);
 
 // Stops the thread and waits for it; the keys still queued are dropped.
 void stop_keyboard();

@@ -16,6 +16,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,23 +47,42 @@ struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
 struct sigaction g_saved_interrupt;
 struct sigaction g_saved_broken_pipe;
+struct sigaction g_saved_file_size;
 
 void on_end_signal(int) { g_end_request = true; }
 
-void install_end_signal_handlers() {
+// Catches signal_number with on_end_signal and keeps its action before in saved; a signal that
+// the program started with ignored stays ignored. A parent ignores one so that it does not end
+// the run: nohup ignores SIGHUP, a script ignores SIGINT for a command it starts with &.
+void catch_end_signal(int signal_number, struct sigaction& saved) {
+    ::sigaction(signal_number, nullptr, &saved);
+    if ((saved.sa_flags & SA_SIGINFO) == 0 && saved.sa_handler == SIG_IGN)
+        return;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = on_end_signal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGHUP, &action, &g_saved_hangup);
-    ::sigaction(SIGTERM, &action, &g_saved_terminate);
+    ::sigaction(signal_number, &action, nullptr);
+}
+
+void install_end_signal_handlers() {
+    catch_end_signal(SIGHUP, g_saved_hangup);
+    // SIGTERM likewise: a program that catches it keeps it ignored where it started so.
+    catch_end_signal(SIGTERM, g_saved_terminate);
     // Ctrl+C where the keys come from a pipe: the break key, which ends the run as it does at
     // the terminal, with every file closed instead of lost.
-    ::sigaction(SIGINT, &action, &g_saved_interrupt);
+    catch_end_signal(SIGINT, g_saved_interrupt);
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof ignore);
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
     // Output that has gone away is a failed write, which is the end request; the signal would
     // instead kill the run with its files unclosed.
-    action.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &action, &g_saved_broken_pipe);
+    ::sigaction(SIGPIPE, &ignore, &g_saved_broken_pipe);
+    // A write past the file-size limit (ulimit -f) then fails with EFBIG, which the file layer
+    // reports as 75, keeping the bytes that did not fit; the signal would instead kill the run
+    // with its write buffers unwritten.
+    ::sigaction(SIGXFSZ, &ignore, &g_saved_file_size);
 }
 
 void uninstall_end_signal_handlers() {
@@ -70,6 +90,7 @@ void uninstall_end_signal_handlers() {
     ::sigaction(SIGTERM, &g_saved_terminate, nullptr);
     ::sigaction(SIGINT, &g_saved_interrupt, nullptr);
     ::sigaction(SIGPIPE, &g_saved_broken_pipe, nullptr);
+    ::sigaction(SIGXFSZ, &g_saved_file_size, nullptr);
 }
 
 void write_output(const std::string& bytes) {
@@ -80,10 +101,25 @@ void write_output(const std::string& bytes) {
 // Pipe mode: every row that ends is a line of the transcript.
 void write_ended_row(const Screen& screen, int row) { write_output_line(row_text(screen, row)); }
 
+// The run's thread is made before the front end is set up and waits here until it is.
+pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
+
 void* run_thread_main(void*) {
+    ::pthread_mutex_lock(&g_run_start_gate);
+    ::pthread_mutex_unlock(&g_run_start_gate);
     g_run();
     // A run comes back only by mistake; it then ends as a run ends at its last step.
     end_run(684);
+}
+
+// Without a thread for the keys or for the run there is no run: the program says so and ends
+// as it does in a terminal that is too small.
+[[noreturn]] void refuse_start() {
+    static const char message[] =
+        "plyconv cannot start: the system gives it no thread (too little memory or too many "
+        "processes).\n";
+    write_all(STDERR_FILENO, message, sizeof message - 1);
+    std::exit(1);
 }
 
 } // namespace
@@ -130,15 +166,27 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     clear_failure();
 
     install_end_signal_handlers();
+    // Both threads are made before anything is shown, so that a system that gives none (a limit
+    // on memory or on processes) leaves the terminal as it was. Lines typed ahead at the shell
+    // are dropped first, as raw mode drops them: the keyboard thread would read them at once.
+    if (options.mode == FrontEndMode::Terminal)
+        ::tcflush(options.key_fd, TCIFLUSH);
+    if (!start_keyboard(options.key_fd, options.mode)) {
+        stop_keyboard();
+        refuse_start();
+    }
+    ::pthread_mutex_lock(&g_run_start_gate);
+    if (::pthread_create(&g_run_thread, nullptr, run_thread_main, nullptr) != 0) {
+        stop_keyboard();
+        refuse_start();
+    }
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
         enter_raw_mode(options.key_fd, options.output_fd);
         show_screen();
     }
-    start_keyboard(options.key_fd, options.mode);
-
-    if (::pthread_create(&g_run_thread, nullptr, run_thread_main, nullptr) == 0)
-        ::pthread_join(g_run_thread, nullptr);
+    ::pthread_mutex_unlock(&g_run_start_gate);
+    ::pthread_join(g_run_thread, nullptr);
 
     stop_keyboard();
     if (options.mode == FrontEndMode::Terminal) {

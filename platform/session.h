@@ -20,7 +20,8 @@ enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest };
 
 // Runs `run` on a thread of its own with the front end of options, and returns when it has
 // ended, with every file closed and the terminal as it was before. A terminal smaller than
-// 80 x 25 gets a line on stderr instead, and the program ends with exit code 1 before the run.
+// 80 x 25, or a system that gives no thread for the keys or for the run, gets a line on stderr
+// instead, and the program ends with exit code 1 before the run.
 RunEnd run_session(const SessionOptions& options, void (*run)());
 
 // Ends the run from its own thread: closes every file and hands back to run_session.

@@ -178,8 +178,8 @@ bool set_up_child(const ProcessOptions& options) {
             return false;
     }
     if (options.unprivileged && ::geteuid() == 0) {
-        const uid_t nobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+        const uid_t user = options.unprivileged_user;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
             return false;
     }
     return true;

@@ -96,9 +96,12 @@ struct ProcessOptions {
     std::vector<ResourceLimit> limits;
     // The child starts with these ignored, as under nohup; every other signal is at its default.
     std::vector<int> ignored_signals;
-    // When this process is root: the child runs as user and group 65534, so that file
-    // permissions refuse it what they would refuse a user.
+    // When this process is root: the child runs as user and group unprivileged_user, so that
+    // file permissions refuse it what they would refuse a user.
     bool unprivileged = false;
+    // RLIMIT_NPROC counts every process and thread of the user: a child limited so runs as a
+    // user of its own, which no other test's child shares.
+    unsigned unprivileged_user = 65534;
     // Entries of the form NAME=value put over this process's environment.
     std::vector<std::string> extra_environment;
 };

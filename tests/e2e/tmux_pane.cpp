@@ -19,13 +19,19 @@ constexpr auto poll_interval = std::chrono::milliseconds(20);
 
 // The shell in the pane, started in pane/. Raw mode clears the flags of the first line too, so
 // a restore to the defaults, not to what was there before, shows in the settings after it.
-constexpr const char* pane_script = "stty -ixon -iexten\n"
-                                    "stty -g > stty_before\n"
-                                    "../program/plyconv\n"
-                                    "echo $? > exit_code\n"
-                                    "stty -g > stty_after\n"
-                                    "touch finished\n"
-                                    "exec sleep 3600\n";
+// Limits are set in a subshell, so that they bind the program alone.
+std::string pane_script(const std::string& limit_commands) {
+    const std::string program = limit_commands.empty()
+                                    ? "../program/plyconv\n"
+                                    : "(" + limit_commands + "; exec ../program/plyconv)\n";
+    return "stty -ixon -iexten\n"
+           "stty -g > stty_before\n" +
+           program +
+           "echo $? > exit_code\n"
+           "stty -g > stty_after\n"
+           "touch finished\n"
+           "exec sleep 3600\n";
+}
 
 std::vector<std::string> split_lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -54,14 +60,15 @@ bool poll_until(const std::function<bool()>& ready) {
 
 } // namespace
 
-TmuxPane::TmuxPane(const ProgramFolder& folder) : folder_(folder) {
+TmuxPane::TmuxPane(const ProgramFolder& folder, const std::string& limit_commands)
+    : folder_(folder) {
     // Unique per process and per pane, so that tests running side by side never share a server.
     static int pane_number = 0;
     socket_ = "plyconv-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++pane_number);
 
     std::FILE* file = std::fopen((folder.pane_folder() + "/pane.sh").c_str(), "w");
     if (file != nullptr) {
-        std::fputs(pane_script, file);
+        std::fputs(pane_script(limit_commands).c_str(), file);
         std::fclose(file);
     }
     ProcessResult started = run_tmux({"new-session", "-d", "-x", "80", "-y", "25", "-s", session,

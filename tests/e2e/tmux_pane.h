@@ -14,8 +14,9 @@ struct PaneCursor {
 
 class TmuxPane {
 public:
-    // Starts the server and the pane; the program starts at once in it.
-    explicit TmuxPane(const ProgramFolder& folder);
+    // Starts the server and the pane; the program starts at once in it, under the limits
+    // that limit_commands set (shell commands such as "ulimit -v 12000") when there are any.
+    explicit TmuxPane(const ProgramFolder& folder, const std::string& limit_commands = "");
     // Kills the server, and with it the pane and whatever still runs there.
     ~TmuxPane();
     TmuxPane(const TmuxPane&) = delete;

@@ -1,0 +1,275 @@
+// The built program under what its parent and the system impose: a file-size limit, signals
+// ignored from the start, and limits that leave no thread for it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/examples.h"
+#include "tests/e2e/tmux_pane.h"
+#include "tests/mesh_builder.h"
+#include "tests/run_transcript.h"
+
+namespace {
+
+// The program under test is built as this test is. ASan reserves terabytes of address space,
+// so such a program cannot run under RLIMIT_AS at all.
+constexpr bool built_with_address_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
+// LeakSanitizer looks for leaks at the end of the program from a thread of its own, which a
+// limit on the user's processes refuses as it refuses the program's.
+std::string without_leak_check() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    return std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+const std::string no_thread_message = "plyconv cannot start: the system gives it no thread "
+                                      "(too little memory or too many processes).\n";
+
+// The example's three vertices and its face 0 1 2 repeated face_count times: the STL file
+// (50 bytes a face) then outgrows both temporary files (twice " 0 ,  1 ,  2 , -1," and CR LF,
+// 40 bytes a face).
+std::string repeated_face_file(int face_count) {
+    return face_file(example_vertices(), std::vector<std::vector<std::int32_t>>(
+                                             static_cast<std::size_t>(face_count), {0, 1, 2}));
+}
+
+// The program's folder after a whole conversion of repeated_face_file(face_count).
+FileBytes repeated_face_converted(const std::string& input, int face_count) {
+    SceneLists lists = example_lists();
+    lists.index_lines.assign(static_cast<std::size_t>(face_count), "0, 1, 2, -1,");
+    const StlFacet facet = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0};
+    return {{"in.ply", input},
+            {"out.wrl", final_wrl(lists)},
+            {"out.iv", final_iv(lists)},
+            {"out.stl",
+             stl_file_bytes(face_count,
+                            std::vector<StlFacet>(static_cast<std::size_t>(face_count), facet))}};
+}
+
+// Every file's bytes compared; a difference is told by its file, the sizes and the first
+// offset that differs, since a printed diff of half a megabyte would swamp the report.
+void expect_same_files(const FileBytes& actual, const FileBytes& expected) {
+    std::vector<std::string> actual_names, expected_names;
+    for (const auto& file : actual)
+        actual_names.push_back(file.first);
+    for (const auto& file : expected)
+        expected_names.push_back(file.first);
+    ASSERT_EQ(actual_names, expected_names);
+    for (const auto& file : expected) {
+        const std::string& bytes = actual.at(file.first);
+        if (bytes == file.second)
+            continue;
+        std::size_t offset = 0;
+        while (offset < bytes.size() && offset < file.second.size() &&
+               bytes[offset] == file.second[offset])
+            ++offset;
+        ADD_FAILURE() << file.first << ": " << bytes.size() << " bytes where " << file.second.size()
+                      << " were expected, the first difference at offset " << offset;
+    }
+}
+
+std::string box(int code, int step, const std::string& message) {
+    return "Unhandled Error #" + std::to_string(code) + "\nLine:" + std::to_string(step) + "\n" +
+           message + "\nContinue?\n";
+}
+
+} // namespace
+
+TEST(FileSizeLimit, EveryByteUpToTheLimitReachesTheStlAndTheRunGoesOn) {
+    // Only the STL file outgrows the limit. Its write that crosses the limit fails with EFBIG
+    // (75); the final count at 620 and the close at 621 try the bytes left again and fail the
+    // same way, and the run goes on to its end.
+    struct Case {
+        const char* name;
+        int face_count;
+        unsigned long long limit;
+    };
+    const Case cases[] = {
+        // 600,084 bytes, the temporary files about 480,700: the background writer's second
+        // buffer (from 262,144 to 524,288) stops short at the limit.
+        {"a buffer of the background writer stops short", 12000, 500000},
+        // 300,084 bytes, the temporary files about 240,700: the run's own write of the bytes
+        // after the first buffer starts exactly at the limit.
+        {"the run's own write starts at the limit", 6000, 262144},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder;
+        const std::string input = repeated_face_file(c.face_count);
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.feed = {{"", 0, "in.ply\nout\n"}};
+        options.endless_keys = "y";
+        options.limits = {{RLIMIT_FSIZE, c.limit}};
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(run.output, standard_dialogue() + " NO tristrips found!\n" +
+                                  box(75, 620, "Path/File access error") +
+                                  box(75, 621, "Path/File access error") +
+                                  "Press any key to continue\n");
+        FileBytes expected = repeated_face_converted(input, c.face_count);
+        ASSERT_GT(expected["out.stl"].size(), c.limit);
+        expected["out.stl"].resize(c.limit);
+        expect_same_files(folder.files_beside_the_program(), expected);
+    }
+}
+
+TEST(InheritedSignals, AnIgnoredEndSignalStaysIgnored) {
+    // Each signal is sent while the overflow box waits. An ignored one is gone when kill()
+    // returns, so the answer Yes then goes on to a whole conversion. One that is caught ends the
+    // run in the box: there it meets only keys that answer nothing, so the step at which the
+    // end request is seen does not depend on when the signal arrives.
+    const std::string input = overflowing_example_file();
+    const std::string overflow_box = box(6, 159, "Overflow");
+    const FileBytes converted = example_converted("in.ply", input);
+    const FileBytes ended = {
+        {"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}, {"out.stl", stl_head()}};
+    const std::string whole_run =
+        standard_dialogue() + overflow_box + " NO tristrips found!\nPress any key to continue\n";
+    struct Case {
+        const char* name;
+        std::vector<int> ignored;
+        int sent;
+        bool stays_ignored;
+    };
+    const Case cases[] = {
+        {"SIGHUP, as under nohup", {SIGHUP}, SIGHUP, true},
+        {"SIGINT, as for a command a script starts with &", {SIGINT}, SIGINT, true},
+        {"SIGTERM", {SIGTERM}, SIGTERM, true},
+        {"all three", {SIGHUP, SIGINT, SIGTERM}, SIGHUP, true},
+        // Only what was ignored stays so: another end signal still ends the run, files closed.
+        {"SIGHUP ignored, SIGTERM sent", {SIGHUP}, SIGTERM, false},
+        {"nothing ignored, SIGHUP sent", {}, SIGHUP, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.ignored_signals = c.ignored;
+        if (c.stays_ignored) {
+            options.feed = {{"", 0, "in.ply\nout\n"}, {"Continue?\n", c.sent, "y\n"}};
+        } else {
+            options.feed = {{"", 0, "in.ply\nout\n"}, {"Continue?\n", c.sent, ""}};
+            options.endless_keys = "x";
+        }
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.errors, "");
+        EXPECT_EQ(run.output, c.stays_ignored ? whole_run : standard_dialogue() + overflow_box);
+        expect_same_files(folder.files_beside_the_program(), c.stays_ignored ? converted : ended);
+    }
+}
+
+TEST(NoThread, SaysSoOnStderrAndEndsBeforeTheRun) {
+    // RLIMIT_NPROC counts the threads of a user who is not root: with 1 the keyboard gets no
+    // thread, with 2 the run gets none. RLIMIT_AS leaves no room for an 8 MiB stack.
+    struct Case {
+        const char* name;
+        std::vector<ResourceLimit> limits;
+        bool limits_the_user;
+    };
+    const unsigned long long shell_stack = 8 * 1024 * 1024; // as a shell starts it
+    const Case cases[] = {
+        {"one process for the user", {{RLIMIT_NPROC, 1}}, true},
+        {"two processes for the user", {{RLIMIT_NPROC, 2}}, true},
+        {"12000 KiB of address space",
+         {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, 12000 * 1024}},
+         false},
+        {"18000 KiB of address space",
+         {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, 18000 * 1024}},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.limits_the_user && ::geteuid() != 0)
+            continue; // the limit would count this user's every process
+        if (!c.limits_the_user && built_with_address_sanitizer())
+            continue;
+        ProgramFolder folder;
+        const std::string input = example_face_file();
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.feed = {{"", 0, "in.ply\nout\n\n"}};
+        options.limits = c.limits;
+        options.unprivileged = c.limits_the_user;
+        options.unprivileged_user = 64101; // no other test's child counts against its limit
+        if (c.limits_the_user && built_with_address_sanitizer())
+            options.extra_environment = {without_leak_check()};
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_EQ(run.errors, no_thread_message);
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
+    }
+}
+
+TEST(NoThread, WithoutAThreadForTheBackgroundWriterTheRunWritesAtOnce) {
+    // Three processes: the program, its keyboard and its run. The STL file of 300,084 bytes
+    // hands a full buffer of 262,144 to the writer, which then has no thread of its own.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "RLIMIT_NPROC would count this user's every process";
+    ProgramFolder folder;
+    const std::string input = repeated_face_file(6000);
+    folder.write_file("in.ply", input);
+    ProcessOptions options;
+    options.feed = {{"", 0, "in.ply\nout\n\n"}};
+    options.limits = {{RLIMIT_NPROC, 3}};
+    options.unprivileged = true;
+    options.unprivileged_user = 64102;
+
+    ProcessResult run = run_in_pipe(folder, options);
+
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.output,
+              standard_dialogue() + " NO tristrips found!\nPress any key to continue\n");
+    expect_same_files(folder.files_beside_the_program(), repeated_face_converted(input, 6000));
+}
+
+TEST(NoThread, LeavesTheTerminalAsItWas) {
+    if (built_with_address_sanitizer())
+        GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder, "ulimit -s 8192; ulimit -v 12000");
+
+    ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+    EXPECT_EQ(pane.exit_code(), "1");
+    EXPECT_FALSE(pane.settings_before().empty());
+    EXPECT_EQ(pane.settings_after(), pane.settings_before());
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+    // The line stands on the user's own screen, wrapped at column 80.
+    std::vector<std::string> rows = {no_thread_message.substr(0, 80),
+                                     no_thread_message.substr(80, no_thread_message.size() - 81)};
+    rows.resize(25);
+    EXPECT_EQ(pane.screen(), rows);
+    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
+}
