@@ -142,9 +142,9 @@ bool start_keyboard(int key_fd, FrontEndMode mode) {
         g_queue.ended = false;
     }
     if (::pipe(g_wake_pipe) != 0) {
-        // Without the wake-up pipe the reader could not be stopped: there are no keys then.
+        // Without the wake-up pipe the reader could not be stopped: there is no run then.
         end_keys();
-        return true;
+        return false;
     }
     try {
         g_reader = std::thread(read_keys, key_fd, mode, g_wake_pipe[0]);

@@ -5,7 +5,7 @@
 #include "platform/session.h"
 
 // Starts reading key_fd on a thread of its own, with an empty queue. False when the system
-// gives no thread for it.
+// gives no thread for it, or no pipe to stop it by.
 bool start_keyboard(int key_fd, FrontEndMode mode);
 
 // Stops the thread and waits for it; the keys still queued are dropped.

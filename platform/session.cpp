@@ -112,12 +112,12 @@ void* run_thread_main(void*) {
     end_run(684);
 }
 
-// Without a thread for the keys or for the run there is no run: the program says so and ends
-// as it does in a terminal that is too small.
+// Without a thread for the keys or for the run, or the pipe that stops the keys' thread, there
+// is no run: the program says so and ends as it does in a terminal that is too small.
 [[noreturn]] void refuse_start() {
     static const char message[] =
-        "plyconv cannot start: the system gives it no thread (too little memory or too many "
-        "processes).\n";
+        "plyconv cannot start: the system gives it no thread or no pipe (too little memory, or "
+        "too many processes or open files).\n";
     write_all(STDERR_FILENO, message, sizeof message - 1);
     std::exit(1);
 }
