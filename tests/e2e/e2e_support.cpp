@@ -162,6 +162,9 @@ namespace {
 // In the child, before exec: the signals, limits and user that options ask for. Gives false
 // when one of them cannot be had.
 bool set_up_child(const ProcessOptions& options) {
+    // Only stdin, stdout and stderr: whatever else this process holds open (ctest's own files,
+    // the other children's pipes) would count against the child's limit of open files.
+    ::close_range(3, ~0U, 0);
     // This process ignores SIGPIPE (and gtest may change others): the child starts as from a
     // shell, every signal at its default and none blocked, but for those options ignore.
     for (int signal_number = 1; signal_number < NSIG; ++signal_number)
