@@ -11,6 +11,7 @@ int main() {
     options.key_fd = STDIN_FILENO;
     options.output_fd = STDOUT_FILENO;
     enter_program_folder();
-    run_session(options, run_converter);
-    return 0; // every end of a run is a normal end of the program
+    // Every end of a run is a normal end of the program, but for a run the system gave no
+    // memory to finish.
+    return run_session(options, run_converter) == RunEnd::OutOfMemory ? 1 : 0;
 }

@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/console.h"
 #include "platform/failure.h"
@@ -107,7 +108,16 @@ pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
 void* run_thread_main(void*) {
     ::pthread_mutex_lock(&g_run_start_gate);
     ::pthread_mutex_unlock(&g_run_start_gate);
-    g_run();
+    // Under a limit of memory (ulimit -v) a buffer or a text of the run may not be had. The run
+    // cannot go on without it, but its files keep what they hold: they are closed as at any
+    // other end. Only std::bad_alloc is caught, so stop_run's unwinding passes through.
+    try {
+        g_run();
+    } catch (const std::bad_alloc&) {
+        close_all_files();
+        g_run_end = RunEnd::OutOfMemory;
+        return nullptr;
+    }
     // A run comes back only by mistake; it then ends as a run ends at its last step.
     end_run(684);
 }
@@ -194,6 +204,13 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         uninstall_fatal_signal_handlers();
     }
     uninstall_end_signal_handlers();
+    if (g_run_end == RunEnd::OutOfMemory) {
+        // After the terminal is restored, so that the line stays on the user's own screen.
+        static const char message[] =
+            "plyconv ended its run: the system gave it no more memory. Its files hold what was "
+            "written before.\n";
+        write_all(STDERR_FILENO, message, sizeof message - 1);
+    }
     return g_run_end;
 }
 

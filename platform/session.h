@@ -15,8 +15,10 @@ struct SessionOptions {
     int output_fd = 1;
 };
 
-// How a run ended. Each way closes every file; only the first has the key wait.
-enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest };
+// How a run ended. Each way closes every file; only the first has the key wait. OutOfMemory:
+// the system gave the run no more memory; it ended where it stood, and run_session has said so
+// on stderr.
+enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest, OutOfMemory };
 
 // Runs `run` on a thread of its own with the front end of options, and returns when it has
 // ended, with every file closed and the terminal as it was before. A terminal smaller than

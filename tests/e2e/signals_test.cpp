@@ -242,6 +242,48 @@ TEST(NoThread, WithoutAThreadForTheBackgroundWriterTheRunWritesAtOnce) {
     expect_same_files(folder.files_beside_the_program(), repeated_face_converted(input, 6000));
 }
 
+TEST(NoMemory, EveryLimitOfTheAddressSpaceEndsTheRunSoundly) {
+    // From too little for the threads' stacks to enough for the whole run, in steps of half a
+    // MiB: between them a buffer of the file layer or a text of the run cannot be had. Each run
+    // either cannot start, ends where it stood with its files closed and a line on stderr, or
+    // converts completely; none is ended by a signal, and the input stays as it was.
+    if (built_with_sanitizers)
+        GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
+    const std::string input = repeated_face_file(6000);
+    const FileBytes converted = repeated_face_converted(input, 6000);
+    const std::string out_of_memory_message =
+        "plyconv ended its run: the system gave it no more memory. Its files hold what was "
+        "written before.\n";
+    const unsigned long long shell_stack = 8 * 1024 * 1024;
+    int ends_without_memory = 0;
+    for (unsigned long long kib = 20000; kib <= 40000; kib += 500) {
+        SCOPED_TRACE(std::to_string(kib) + " KiB");
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+        ProcessOptions options;
+        options.feed = {{"", 0, "in.ply\nout\n\n"}};
+        options.limits = {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, kib * 1024}};
+
+        ProcessResult run = run_in_pipe(folder, options);
+
+        const FileBytes files = folder.files_beside_the_program();
+        EXPECT_EQ(files.at("in.ply"), input);
+        if (run.errors == no_thread_message) {
+            EXPECT_EQ(run.exit_code, 1);
+            EXPECT_EQ(files.size(), 1u);
+        } else if (run.errors == out_of_memory_message) {
+            EXPECT_EQ(run.exit_code, 1);
+            ++ends_without_memory;
+        } else {
+            EXPECT_EQ(run.errors, "");
+            EXPECT_EQ(run.exit_code, 0);
+            expect_same_files(files, converted);
+        }
+    }
+    // The range holds limits of each kind; the middle one is what was a crash before.
+    EXPECT_GT(ends_without_memory, 0);
+}
+
 TEST(NoThread, LeavesTheTerminalAsItWas) {
     if (built_with_sanitizers)
         GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
