@@ -111,7 +111,7 @@ Failure open_refusal(int error, const std::string& name) {
         return Failure::PermissionDenied;
     if (error == ETXTBSY || error == EBUSY) // in use by a running program or held exclusively
         return Failure::PermissionDenied;
-    if (error == ENXIO || error == ENODEV)
+    if (error == ENXIO || error == ENODEV) // ENXIO: a FIFO that nothing reads, among others
         return Failure::DeviceUnavailable;
     // A missing file, a folder, too many open files, EIO, ENAMETOOLONG, ELOOP, ENOSPC, ...
     return Failure::FileNotFound;
@@ -134,29 +134,58 @@ bool name_can_exist(const std::string& name) {
     return !name.empty() && name.find('\0') == std::string::npos;
 }
 
-// Opens name; a folder is refused as a file would be (EISDIR). Gives the fd, or -1 with the
-// errno of the refusal in error.
-int open_named(const std::string& name, int flags, int& error) {
+// What the program can use: a regular file. A folder keeps the code of a missing file. Anything
+// else is refused as a device: the program reads and writes at byte positions, which a FIFO, a
+// socket or a device cannot give (pread and pwrite on a pipe fail with ESPIPE), and opening one
+// may wait for another process or have effects of its own.
+Failure refusal_of_file(const struct stat& info) {
+    if (S_ISDIR(info.st_mode))
+        return Failure::FileNotFound;
+    if (!S_ISREG(info.st_mode))
+        return Failure::DeviceUnavailable;
+    return Failure::None;
+}
+
+int truncate_retrying(int fd) {
+    int result;
+    do
+        result = g_syscalls.ftruncate(fd, 0);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+enum class Emptying { Keep, Empty };
+
+// Opens name and checks what was opened, since the name may have changed after may_open looked
+// at it; empties the file only then, so that a refused file keeps its bytes. Gives the fd, or -1
+// with the code of the refusal.
+int open_named(const std::string& name, int flags, Emptying emptying, Failure& refusal) {
+    // O_NONBLOCK: no open waits for another process, as the open of a FIFO without a reader
+    // would, for good. It changes nothing for a regular file, the only kind that is kept.
     int fd;
     do
-        fd = g_syscalls.open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = g_syscalls.open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        error = errno;
+        refusal = open_refusal(errno, name);
         return -1;
     }
-    // Only a read-only open reaches a folder; its reads would all fail.
     struct stat info;
-    int looked = fstat_retrying(fd, &info);
-    if (looked != 0 || S_ISDIR(info.st_mode)) {
-        error = looked != 0 ? errno : EISDIR;
+    if (fstat_retrying(fd, &info) != 0)
+        refusal = open_refusal(errno, name);
+    else
+        refusal = refusal_of_file(info);
+    if (refusal == Failure::None && emptying == Emptying::Empty && truncate_retrying(fd) != 0)
+        refusal = open_refusal(errno, name); // a refused emptying refuses the open
+    if (refusal != Failure::None) {
         g_syscalls.close(fd);
         return -1;
     }
     return fd;
 }
 
-// The checks that every open makes first, in the order of the failure table.
+// The checks that every open makes first, in the order of the failure table, then a look at the
+// file before it is opened: a FIFO or a device is refused without being opened at all.
 bool may_open(const FileSlot& slot, const std::string& name) {
     if (failure_pending())
         return false; // the step already failed; its check reports the first code
@@ -167,6 +196,15 @@ bool may_open(const FileSlot& slot, const std::string& name) {
     if (!name_can_exist(name)) {
         raise_failure(Failure::FileNotFound);
         return false;
+    }
+    // A name that cannot be looked at is left to the open, whose refusal tells why.
+    struct stat info;
+    if (stat_retrying(name.c_str(), &info) == 0) {
+        Failure refusal = refusal_of_file(info);
+        if (refusal != Failure::None) {
+            raise_failure(refusal);
+            return false;
+        }
     }
     return true;
 }
@@ -194,11 +232,11 @@ FileSlot::~FileSlot() {
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first) {
     if (!may_open(slot, name))
         return;
-    int error = 0;
+    Failure refusal = Failure::None;
     if (empty_first == EmptyFirst::Yes) {
-        int fd = open_named(name, O_WRONLY | O_CREAT | O_TRUNC, error);
+        int fd = open_named(name, O_WRONLY | O_CREAT, Emptying::Empty, refusal);
         if (fd < 0)
-            raise_failure(open_refusal(error, name));
+            raise_failure(refusal);
         else
             open_files().enter(slot, fd, FileMode::ByteAccess, false, true);
         return;
@@ -213,22 +251,22 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
     const Attempt attempts[] = {
         {O_RDWR | O_CREAT, true, true}, {O_RDONLY, true, false}, {O_WRONLY | O_CREAT, false, true}};
     for (const Attempt& attempt : attempts) {
-        int fd = open_named(name, attempt.flags, error);
+        int fd = open_named(name, attempt.flags, Emptying::Keep, refusal);
         if (fd >= 0) {
             open_files().enter(slot, fd, FileMode::ByteAccess, attempt.may_read, attempt.may_write);
             return;
         }
     }
-    raise_failure(open_refusal(error, name)); // the code of the last refusal
+    raise_failure(refusal); // the code of the last refusal
 }
 
 void open_text_writer(FileSlot& slot, const std::string& name) {
     if (!may_open(slot, name))
         return;
-    int error = 0;
-    int fd = open_named(name, O_WRONLY | O_CREAT | O_TRUNC, error);
+    Failure refusal = Failure::None;
+    int fd = open_named(name, O_WRONLY | O_CREAT, Emptying::Empty, refusal);
     if (fd < 0)
-        raise_failure(open_refusal(error, name));
+        raise_failure(refusal);
     else
         open_files().enter(slot, fd, FileMode::TextWriter, false, true);
 }
@@ -236,10 +274,10 @@ void open_text_writer(FileSlot& slot, const std::string& name) {
 void open_text_reader(FileSlot& slot, const std::string& name) {
     if (!may_open(slot, name))
         return;
-    int error = 0;
-    int fd = open_named(name, O_RDONLY, error);
+    Failure refusal = Failure::None;
+    int fd = open_named(name, O_RDONLY, Emptying::Keep, refusal);
     if (fd < 0) {
-        raise_failure(open_refusal(error, name));
+        raise_failure(refusal);
         return;
     }
     open_files().enter(slot, fd, FileMode::TextReader, true, false);
@@ -268,6 +306,16 @@ void delete_file(const std::string& name) {
     if (!name_can_exist(name)) {
         raise_failure(Failure::FileNotFound);
         return;
+    }
+    // Only a regular file is the run's to delete: a FIFO or a device of the name stays, as it
+    // stayed through the opens.
+    struct stat info;
+    if (stat_retrying(name.c_str(), &info) == 0) {
+        Failure refusal = refusal_of_file(info);
+        if (refusal != Failure::None) {
+            raise_failure(refusal);
+            return;
+        }
     }
     int result;
     do

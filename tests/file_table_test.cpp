@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -123,6 +127,80 @@ TEST_F(FileTable, OpenRefusalsOfTheSystemGiveTheirCodes) {
             EXPECT_EQ(take_code(), c.code);
             EXPECT_FALSE(slot.is_open);
             EXPECT_EQ(open_fd_count(), fds);
+        }
+}
+
+// A FIFO, a socket or a device gives no byte positions, and opening a FIFO that nothing reads
+// waited for a reader for good. Every open refuses them at once, before opening where it can,
+// and a file that is not looked at first is still opened without waiting and refused.
+TEST_F(FileTable, OpensRefuseAnythingButARegularFile) {
+    ASSERT_EQ(::mkfifo(folder.name("fifo").c_str(), 0666), 0);
+    ASSERT_EQ(::mkfifo(folder.name("read fifo").c_str(), 0666), 0);
+    const int reader = ::open(folder.name("read fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::filesystem::create_symlink("/dev/null", folder.name("null link"));
+    struct Case {
+        const char* name;
+        std::string file;
+        bool looked_at; // false: the look before the open fails, so only the open can tell
+    };
+    const Case cases[] = {
+        {"a FIFO that nothing reads", folder.name("fifo"), true},
+        {"the same, not looked at first", folder.name("fifo"), false},
+        {"a FIFO that is read", folder.name("read fifo"), true},
+        {"the same, not looked at first", folder.name("read fifo"), false},
+        {"a device", "/dev/null", true},
+        {"a link to a device", folder.name("null link"), true},
+        {"the same, not looked at first", folder.name("null link"), false},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : all_openers) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            int fds = open_fd_count();
+            FileSlot slot;
+            {
+                FaultGuard guard(failing_from(SystemCall::Stat, c.looked_at ? 0 : 1, EIO));
+                open_with(opener, slot, c.file);
+                // Looked at first, a FIFO or a device is not even opened.
+                EXPECT_EQ(guard.calls(SystemCall::Open) > 0, !c.looked_at);
+            }
+            EXPECT_EQ(take_code(), 68);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+        }
+    ::close(reader);
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.name("fifo")));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.name("null link")));
+}
+
+// The emptying comes after every check of the opened file, and a refused emptying refuses the
+// open: the file keeps its bytes and the slot stays closed.
+TEST_F(FileTable, RefusedEmptyingRefusesTheOpen) {
+    struct Case {
+        const char* name;
+        int error;
+        int code;
+    };
+    const Case cases[] = {
+        {"not permitted, as for an append-only file", EPERM, 70},
+        {"a running program", ETXTBSY, 70},
+        {"write-protected medium", EROFS, 70},
+        {"write fault", EIO, 53},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : {Opener::ByteEmpty, Opener::TextWriter}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            make_file(folder.name("kept"), "kept bytes");
+            int fds = open_fd_count();
+            FileSlot slot;
+            {
+                FaultGuard guard(failing_from(SystemCall::Ftruncate, 1, c.error));
+                open_with(opener, slot, folder.name("kept"));
+            }
+            EXPECT_EQ(take_code(), c.code);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+            EXPECT_EQ(file_bytes(folder.name("kept")), "kept bytes");
         }
 }
 
@@ -263,6 +341,20 @@ TEST_F(FileTable, DeleteRefusalsGiveTheirCodes) {
         EXPECT_EQ(file_exists(file), !c.gone);
         EXPECT_TRUE(std::filesystem::is_directory(folder.name("sub")));
     }
+}
+
+// The run deletes its own files, which are regular files: a FIFO or a device of the same name
+// was refused by every open and stays.
+TEST_F(FileTable, DeleteLeavesAnythingButARegularFile) {
+    ASSERT_EQ(::mkfifo(folder.name("fifo").c_str(), 0666), 0);
+    std::filesystem::create_symlink("/dev/null", folder.name("null link"));
+    for (const char* name : {"fifo", "null link"}) {
+        SCOPED_TRACE(name);
+        delete_file(folder.name(name));
+        EXPECT_EQ(take_code(), 68);
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.name("fifo")));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.name("null link")));
 }
 
 TEST_F(FileTable, CloseAllFilesReachesEverySlot) {

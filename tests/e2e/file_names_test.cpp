@@ -1,0 +1,313 @@
+// The names a run's files can stand under, as the built program meets them: a FIFO or a device
+// where a file is expected, which no open may wait on, and the end request while a box shows.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/examples.h"
+#include "tests/mesh_builder.h"
+#include "tests/run_transcript.h"
+
+namespace {
+
+// What stands beside the program before a run, besides in.ply with the example.
+enum class Kind {
+    Fifo,     // a FIFO that nothing reads
+    ReadFifo, // a FIFO that the test holds open for reading during the run
+    Symlink,  // a symbolic link to target
+};
+
+struct Entry {
+    Kind kind;
+    std::string name;
+    std::string target = {};
+};
+
+// The folder of one run: the program, in.ply and the entries. FIFOs read by the test are held
+// open until the folder goes.
+class RunFolder {
+public:
+    explicit RunFolder(const std::vector<Entry>& entries) {
+        folder.write_file("in.ply", example_face_file());
+        for (const Entry& entry : entries) {
+            const std::string path = folder.program_folder() + "/" + entry.name;
+            switch (entry.kind) {
+            case Kind::Fifo:
+            case Kind::ReadFifo:
+                EXPECT_EQ(::mkfifo(path.c_str(), 0666), 0) << entry.name;
+                break;
+            case Kind::Symlink:
+                EXPECT_EQ(::symlink(entry.target.c_str(), path.c_str()), 0) << entry.name;
+                break;
+            }
+            if (entry.kind == Kind::ReadFifo) {
+                const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                EXPECT_GE(fd, 0) << entry.name;
+                held_fds_.push_back(fd);
+            }
+        }
+    }
+    ~RunFolder() {
+        for (int fd : held_fds_)
+            ::close(fd);
+    }
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    ProgramFolder folder;
+
+private:
+    std::vector<int> held_fds_;
+};
+
+// Every name beside the program with what it holds: a regular file its bytes, a FIFO "(FIFO)",
+// a symbolic link "(link to TARGET)". A FIFO is never opened, so looking cannot wait for a writer.
+FileBytes names_beside_the_program(const ProgramFolder& folder) {
+    FileBytes files;
+    for (const std::string& name : names_in_folder(folder.program_folder())) {
+        const std::string path = folder.program_folder() + "/" + name;
+        struct stat info;
+        if (name == "plyconv" || ::lstat(path.c_str(), &info) != 0)
+            continue;
+        if (S_ISFIFO(info.st_mode)) {
+            files[name] = "(FIFO)";
+        } else if (S_ISLNK(info.st_mode)) {
+            char target[4096];
+            const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+            files[name] = "(link to " + std::string(target, length > 0 ? length : 0) + ")";
+        } else {
+            files[name] = read_whole_file(path);
+        }
+    }
+    return files;
+}
+
+const char* message_of(int code) {
+    switch (code) {
+    case 52:
+        return "Bad file name or number";
+    case 53:
+        return "File not found";
+    case 55:
+        return "File already open";
+    case 68:
+        return "Device unavailable";
+    }
+    return "(no message)";
+}
+
+// The four lines of a box of code at each of steps, as pipe mode shows them.
+std::string boxes(int code, const std::vector<int>& steps) {
+    std::string lines;
+    for (int step : steps)
+        lines += "Unhandled Error #" + std::to_string(code) + "\nLine:" + std::to_string(step) +
+                 "\n" + message_of(code) + "\nContinue?\n";
+    return lines;
+}
+
+std::vector<int> repeated(int step, int count) {
+    return std::vector<int>(count, step);
+}
+
+std::vector<int> joined(std::initializer_list<std::vector<int>> parts) {
+    std::vector<int> steps;
+    for (const std::vector<int>& part : parts)
+        steps.insert(steps.end(), part.begin(), part.end());
+    return steps;
+}
+
+// The steps of a run of the example that write to each file, in the order they run: "TEMP1.TMP"
+// and "TEMP2.TMP" (their heads, three vertices twice, the list ends, the face twice, the
+// tails), and the STL file after its head (the first count, the facet's twelve floats and its
+// attribute bytes, the final count).
+const std::vector<int> wrl_temp_write_steps = joined({{192, 193, 194, 195, 196, 197, 198, 199},
+                                                      repeated(230, 3),
+                                                      {234, 235, 236, 238, 239, 240},
+                                                      repeated(280, 3),
+                                                      {284, 285, 290, 291, 292},
+                                                      repeated(469, 3),
+                                                      {475, 528, 529},
+                                                      repeated(595, 3),
+                                                      {601, 607, 608, 609}});
+const std::vector<int> iv_temp_write_steps = joined({{203, 204, 205, 206, 208, 209, 210, 211},
+                                                     repeated(231, 3),
+                                                     {242, 243, 244, 246, 247, 248},
+                                                     repeated(281, 3),
+                                                     {287, 288, 294, 295, 296},
+                                                     repeated(470, 3),
+                                                     {476, 530, 531},
+                                                     repeated(596, 3),
+                                                     {602, 611, 612, 613}});
+const std::vector<int> stl_write_steps_after_head = joined({{455}, repeated(518, 12), {521, 620}});
+
+// The transcript of a run of in.ply into base that reaches the final wait: the dialogue, the
+// boxes of the opens (99 to 102), the names row, the box of the STL head (115), the scan's
+// row, the boxes of the rest.
+std::string example_run(const std::string& base, const std::string& open_boxes,
+                        const std::string& head_box, const std::string& later_boxes) {
+    return answers("in.ply", base) + open_boxes + " in.ply > " + base + ".wrl & " + base +
+           ".iv & " + base + ".stl\n" + head_box + " NO tristrips found!\n" + later_boxes +
+           "Press any key to continue\n";
+}
+
+// The transcript of a run that ends in a box at one of the opens: the dialogue, then the boxes.
+std::string example_run_to(const std::string& base, const std::string& open_boxes) {
+    return answers("in.ply", base) + open_boxes;
+}
+
+// The files, with some names holding something else.
+FileBytes with(FileBytes files, const FileBytes& changed) {
+    for (const auto& [name, holds] : changed)
+        files[name] = holds;
+    return files;
+}
+
+struct Case {
+    const char* name;
+    std::vector<Entry> entries;
+    std::string base = "out";
+    bool answer_no = false; // every box is answered Yes, unless the first is answered No
+    std::string transcript;
+    FileBytes files; // every name beside the program afterwards
+};
+
+void run_case(const Case& c) {
+    SCOPED_TRACE(c.name);
+    RunFolder run_folder(c.entries);
+    const ProgramFolder& folder = run_folder.folder;
+    ProcessOptions options;
+    options.feed = {{"", 0, "in.ply\n" + c.base + "\n"}};
+    if (c.answer_no)
+        options.feed.push_back({"Continue?\n", 0, "n\n"});
+    else
+        options.endless_keys = "y\n"; // every box, then the final wait
+
+    const ProcessResult run = run_in_pipe(folder, options);
+
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.output, c.transcript);
+    EXPECT_EQ(names_beside_the_program(folder), c.files);
+}
+
+} // namespace
+
+// A FIFO stood where a file was expected, and the open waited for a reader for good: neither the
+// answers nor SIGINT, SIGTERM or SIGHUP could end the run. Now it is refused at once.
+TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
+    const FileBytes converted = example_converted("in.ply", example_face_file());
+    const std::string fifo = "(FIFO)";
+    const std::string stl_boxes = boxes(52, stl_write_steps_after_head);
+    const Case cases[] = {
+        {"out.stl a FIFO",
+         {{Kind::Fifo, "out.stl"}},
+         "out",
+         false,
+         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         with(converted, {{"out.stl", fifo}})},
+        // pwrite on a pipe fails, so a FIFO that something reads is no file for the run either.
+        {"out.stl a FIFO that is read",
+         {{Kind::ReadFifo, "out.stl"}},
+         "out",
+         false,
+         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         with(converted, {{"out.stl", fifo}})},
+        {"out.stl a link to /dev/full",
+         {{Kind::Symlink, "out.stl", "/dev/full"}},
+         "out",
+         false,
+         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         with(converted, {{"out.stl", "(link to /dev/full)"}})},
+        // Every write to the VRML text fails; the clean-up pass finds the FIFO again and writes
+        // the line buffer's blanks as one empty line; the FIFO is not deleted either.
+        {"TEMP1.TMP a FIFO",
+         {{Kind::Fifo, "TEMP1.TMP"}},
+         "out",
+         false,
+         example_run("out", boxes(68, {100}), "",
+                     boxes(52, wrl_temp_write_steps) + boxes(68, {623}) + boxes(52, {627, 648}) +
+                         boxes(68, {681})),
+         with(converted, {{"TEMP1.TMP", fifo}, {"out.wrl", "\r\n"}})},
+        // The line buffer still holds the last line of the VRML text.
+        {"TEMP2.TMP a FIFO",
+         {{Kind::Fifo, "TEMP2.TMP"}},
+         "out",
+         false,
+         example_run("out", boxes(68, {101}), "",
+                     boxes(52, iv_temp_write_steps) + boxes(68, {652}) + boxes(52, {656, 677}) +
+                         boxes(68, {682})),
+         with(converted, {{"TEMP2.TMP", fifo}, {"out.iv", "}\r\n"}})},
+        {"out.wrl a FIFO",
+         {{Kind::Fifo, "out.wrl"}},
+         "out",
+         false,
+         example_run("out", "", "", boxes(68, {624}) + boxes(52, repeated(647, 32))),
+         with(converted, {{"out.wrl", fifo}})},
+        {"out.iv a link to /dev/null",
+         {{Kind::Symlink, "out.iv", "/dev/null"}},
+         "out",
+         false,
+         example_run("out", "", "", boxes(68, {653}) + boxes(52, repeated(676, 32))),
+         with(converted, {{"out.iv", "(link to /dev/null)"}})},
+        // No closes the two temporary files, still empty.
+        {"out.stl a FIFO, then No",
+         {{Kind::Fifo, "out.stl"}},
+         "out",
+         true,
+         example_run_to("out", boxes(68, {102})),
+         {{"in.ply", example_face_file()},
+          {"TEMP1.TMP", ""},
+          {"TEMP2.TMP", ""},
+          {"out.stl", fifo}}},
+    };
+    for (const Case& c : cases)
+        run_case(c);
+}
+
+// The input's open waits for nothing either: a device is refused as the input, so the scan's
+// first read fails and its bound ends the run.
+TEST(FileNames, DeviceAsTheInputIsRefused) {
+    ProgramFolder folder;
+    ProcessResult run = run_in_pipe(folder, "/dev/zero\nout\ny\ny\n\n");
+
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output, answers("/dev/zero", "out") + boxes(68, {99}) +
+                              " /dev/zero > out.wrl & out.iv & out.stl\n" + boxes(52, {118}) +
+                              " end_header not found!\nCAN NOT PROCESS FILE\n"
+                              "Press any key to continue\n");
+    EXPECT_EQ(names_beside_the_program(folder),
+              (FileBytes{{"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}, {"out.stl", stl_head()}}));
+}
+
+// The end request reaches a run that shows the box of a FIFO, while its keys stay open.
+TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        RunFolder run_folder({{Kind::Fifo, "out.stl"}});
+        const ProgramFolder& folder = run_folder.folder;
+        ProcessOptions options;
+        // The last step waits for a row that never comes, so the keys are never closed.
+        options.feed = {{"", 0, "in.ply\nout\n"},
+                        {"Continue?\n", signal_number, ""},
+                        {"a row no run shows", 0, ""}};
+
+        const ProcessResult run = run_in_pipe(folder, options);
+
+        EXPECT_FALSE(run.timed_out);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_EQ(run.output, example_run_to("out", boxes(68, {102})));
+        EXPECT_EQ(names_beside_the_program(folder), (FileBytes{{"in.ply", example_face_file()},
+                                                               {"TEMP1.TMP", ""},
+                                                               {"TEMP2.TMP", ""},
+                                                               {"out.stl", "(FIFO)"}}));
+    }
+}
