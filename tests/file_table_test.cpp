@@ -204,6 +204,67 @@ TEST_F(FileTable, RefusedEmptyingRefusesTheOpen) {
         }
 }
 
+// An output could name the file being converted, under its own name, another spelling or a
+// link, and its open emptied it. From the first open without emptying until the end of the run,
+// no open that could write that file is made, before or after the input's close, and no
+// deletion removes it; reading it stays allowed.
+TEST_F(FileTable, NoOpenWritesTheFileTheRunReads) {
+    make_file(folder.name("in"), "input bytes");
+    std::filesystem::create_directory(folder.name("sub"));
+    std::filesystem::create_hard_link(folder.name("in"), folder.name("hard"));
+    std::filesystem::create_symlink("in", folder.name("soft"));
+    FileSlot input;
+    open_byte_file(input, folder.name("in"), EmptyFirst::No);
+    FileSlot other; // a later open without emptying does not take the input's place
+    open_byte_file(other, folder.name("other"), EmptyFirst::No);
+    close_file(other);
+    ASSERT_EQ(take_code(), 0);
+    const std::string spellings[] = {folder.name("in"), folder.path + "/./in",
+                                     folder.name("sub/../in"), folder.name("hard"),
+                                     folder.name("soft")};
+    for (bool input_open : {true, false}) {
+        if (!input_open)
+            close_file(input); // the clean-up opens and the deletions come after this close
+        for (const std::string& name : spellings)
+            for (Opener opener : {Opener::ByteKeep, Opener::ByteEmpty, Opener::TextWriter})
+                for (bool looked_at : {true, false}) {
+                    SCOPED_TRACE(name + ", " + opener_name(opener) +
+                                 (looked_at ? "" : ", not looked at first") +
+                                 (input_open ? "" : ", the input closed"));
+                    int fds = open_fd_count();
+                    FileSlot slot;
+                    {
+                        FaultGuard guard(failing_from(SystemCall::Stat, looked_at ? 0 : 1, EIO));
+                        open_with(opener, slot, name);
+                    }
+                    EXPECT_EQ(take_code(), 55);
+                    EXPECT_FALSE(slot.is_open);
+                    EXPECT_EQ(open_fd_count(), fds);
+                    EXPECT_EQ(file_bytes(folder.name("in")), "input bytes");
+                }
+        for (const std::string& name : spellings) {
+            SCOPED_TRACE(name);
+            delete_file(name);
+            EXPECT_EQ(take_code(), 55);
+        }
+        FileSlot reader;
+        open_text_reader(reader, folder.name("soft"));
+        EXPECT_EQ(take_code(), 0);
+        EXPECT_TRUE(reader.is_open);
+        close_file(reader);
+    }
+    for (const char* name : {"in", "hard", "soft"})
+        EXPECT_TRUE(file_exists(folder.name(name))) << name;
+
+    // The end of the run forgets its input: the next run may empty the file.
+    close_all_files();
+    FileSlot writer;
+    open_text_writer(writer, folder.name("soft"));
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_TRUE(writer.is_open);
+    EXPECT_EQ(file_bytes(folder.name("in")), "");
+}
+
 TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {
     make_file(folder.name("a"), "A");
     for (Opener opener : all_openers) {
@@ -217,6 +278,7 @@ TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {
         read_byte_at(slot, 1, value);
         EXPECT_EQ(take_code(), 0);
         EXPECT_EQ(value, 'A');
+        close_all_files(); // the end of a run: the next one opens its input anew
     }
 }
 
@@ -263,7 +325,7 @@ TEST_F(FileTable, OpensObtainTheirRights) {
             // Never emptied: the bytes beyond the write stay.
             EXPECT_EQ(file_bytes(folder.name("f")), c.may_write ? "012xy56789" : "0123456789");
         }
-        close_file(slot);
+        close_all_files(); // the end of a run: the next one may empty what this one read
     }
     FaultGuard guard(failing_from(SystemCall::Open, 1, EACCES));
     FileSlot slot;

@@ -1,5 +1,6 @@
 // The names a run's files can stand under, as the built program meets them: a FIFO or a device
-// where a file is expected, which no open may wait on, and the end request while a box shows.
+// where a file is expected, which no open may wait on, the end request while a box shows, and
+// the input under the name of an output, which no open may empty or write.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,11 +18,13 @@
 
 namespace {
 
-// What stands beside the program before a run, besides in.ply with the example.
+// What stands beside the program before a run.
 enum class Kind {
+    Example,  // a file holding the example
     Fifo,     // a FIFO that nothing reads
     ReadFifo, // a FIFO that the test holds open for reading during the run
     Symlink,  // a symbolic link to target
+    HardLink, // another name of the file target
 };
 
 struct Entry {
@@ -30,21 +33,29 @@ struct Entry {
     std::string target = {};
 };
 
-// The folder of one run: the program, in.ply and the entries. FIFOs read by the test are held
+const Entry example_in_ply = {Kind::Example, "in.ply"};
+
+// The folder of one run: the program and the entries, in order. FIFOs read by the test are held
 // open until the folder goes.
 class RunFolder {
 public:
     explicit RunFolder(const std::vector<Entry>& entries) {
-        folder.write_file("in.ply", example_face_file());
         for (const Entry& entry : entries) {
             const std::string path = folder.program_folder() + "/" + entry.name;
+            const std::string target = folder.program_folder() + "/" + entry.target;
             switch (entry.kind) {
+            case Kind::Example:
+                folder.write_file(entry.name, example_face_file());
+                break;
             case Kind::Fifo:
             case Kind::ReadFifo:
                 EXPECT_EQ(::mkfifo(path.c_str(), 0666), 0) << entry.name;
                 break;
             case Kind::Symlink:
                 EXPECT_EQ(::symlink(entry.target.c_str(), path.c_str()), 0) << entry.name;
+                break;
+            case Kind::HardLink:
+                EXPECT_EQ(::link(target.c_str(), path.c_str()), 0) << entry.name;
                 break;
             }
             if (entry.kind == Kind::ReadFifo) {
@@ -147,19 +158,32 @@ const std::vector<int> iv_temp_write_steps = joined({{203, 204, 205, 206, 208, 2
                                                      {602, 611, 612, 613}});
 const std::vector<int> stl_write_steps_after_head = joined({{455}, repeated(518, 12), {521, 620}});
 
-// The transcript of a run of in.ply into base that reaches the final wait: the dialogue, the
-// boxes of the opens (99 to 102), the names row, the box of the STL head (115), the scan's
-// row, the boxes of the rest.
-std::string example_run(const std::string& base, const std::string& open_boxes,
-                        const std::string& head_box, const std::string& later_boxes) {
-    return answers("in.ply", base) + open_boxes + " in.ply > " + base + ".wrl & " + base +
+// The transcript of a run of the example that reaches the final wait: the dialogue, the boxes of
+// the opens (99 to 102), the names row, the box of the STL head (115), the scan's row, the boxes
+// of the rest.
+std::string example_run(const std::string& input, const std::string& base,
+                        const std::string& open_boxes, const std::string& head_box,
+                        const std::string& later_boxes) {
+    return answers(input, base) + open_boxes + " " + input + " > " + base + ".wrl & " + base +
            ".iv & " + base + ".stl\n" + head_box + " NO tristrips found!\n" + later_boxes +
            "Press any key to continue\n";
 }
 
-// The transcript of a run that ends in a box at one of the opens: the dialogue, then the boxes.
-std::string example_run_to(const std::string& base, const std::string& open_boxes) {
-    return answers("in.ply", base) + open_boxes;
+// The final files of the example under base, as a whole conversion leaves them.
+FileBytes converted_as(const std::string& base) {
+    return {{base + ".wrl", final_wrl(example_lists())},
+            {base + ".iv", final_iv(example_lists())},
+            {base + ".stl", example_stl()}};
+}
+
+// The lines of text ended by LF, the last one without it.
+std::vector<std::string> lines_at_lf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    return lines;
 }
 
 // The files, with some names holding something else.
@@ -172,8 +196,9 @@ FileBytes with(FileBytes files, const FileBytes& changed) {
 struct Case {
     const char* name;
     std::vector<Entry> entries;
-    std::string base = "out";
-    bool answer_no = false; // every box is answered Yes, unless the first is answered No
+    std::string input; // the first answer
+    std::string base;
+    bool answer_no; // every box is answered Yes, unless the first is answered No
     std::string transcript;
     FileBytes files; // every name beside the program afterwards
 };
@@ -183,7 +208,7 @@ void run_case(const Case& c) {
     RunFolder run_folder(c.entries);
     const ProgramFolder& folder = run_folder.folder;
     ProcessOptions options;
-    options.feed = {{"", 0, "in.ply\n" + c.base + "\n"}};
+    options.feed = {{"", 0, c.input + "\n" + c.base + "\n"}};
     if (c.answer_no)
         options.feed.push_back({"Continue?\n", 0, "n\n"});
     else
@@ -208,61 +233,69 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
     const std::string stl_boxes = boxes(52, stl_write_steps_after_head);
     const Case cases[] = {
         {"out.stl a FIFO",
-         {{Kind::Fifo, "out.stl"}},
+         {example_in_ply, {Kind::Fifo, "out.stl"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
          with(converted, {{"out.stl", fifo}})},
         // pwrite on a pipe fails, so a FIFO that something reads is no file for the run either.
         {"out.stl a FIFO that is read",
-         {{Kind::ReadFifo, "out.stl"}},
+         {example_in_ply, {Kind::ReadFifo, "out.stl"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
          with(converted, {{"out.stl", fifo}})},
         {"out.stl a link to /dev/full",
-         {{Kind::Symlink, "out.stl", "/dev/full"}},
+         {example_in_ply, {Kind::Symlink, "out.stl", "/dev/full"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
          with(converted, {{"out.stl", "(link to /dev/full)"}})},
         // Every write to the VRML text fails; the clean-up pass finds the FIFO again and writes
         // the line buffer's blanks as one empty line; the FIFO is not deleted either.
         {"TEMP1.TMP a FIFO",
-         {{Kind::Fifo, "TEMP1.TMP"}},
+         {example_in_ply, {Kind::Fifo, "TEMP1.TMP"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", boxes(68, {100}), "",
+         example_run("in.ply", "out", boxes(68, {100}), "",
                      boxes(52, wrl_temp_write_steps) + boxes(68, {623}) + boxes(52, {627, 648}) +
                          boxes(68, {681})),
          with(converted, {{"TEMP1.TMP", fifo}, {"out.wrl", "\r\n"}})},
         // The line buffer still holds the last line of the VRML text.
         {"TEMP2.TMP a FIFO",
-         {{Kind::Fifo, "TEMP2.TMP"}},
+         {example_in_ply, {Kind::Fifo, "TEMP2.TMP"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", boxes(68, {101}), "",
+         example_run("in.ply", "out", boxes(68, {101}), "",
                      boxes(52, iv_temp_write_steps) + boxes(68, {652}) + boxes(52, {656, 677}) +
                          boxes(68, {682})),
          with(converted, {{"TEMP2.TMP", fifo}, {"out.iv", "}\r\n"}})},
         {"out.wrl a FIFO",
-         {{Kind::Fifo, "out.wrl"}},
+         {example_in_ply, {Kind::Fifo, "out.wrl"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", "", "", boxes(68, {624}) + boxes(52, repeated(647, 32))),
+         example_run("in.ply", "out", "", "", boxes(68, {624}) + boxes(52, repeated(647, 32))),
          with(converted, {{"out.wrl", fifo}})},
         {"out.iv a link to /dev/null",
-         {{Kind::Symlink, "out.iv", "/dev/null"}},
+         {example_in_ply, {Kind::Symlink, "out.iv", "/dev/null"}},
+         "in.ply",
          "out",
          false,
-         example_run("out", "", "", boxes(68, {653}) + boxes(52, repeated(676, 32))),
+         example_run("in.ply", "out", "", "", boxes(68, {653}) + boxes(52, repeated(676, 32))),
          with(converted, {{"out.iv", "(link to /dev/null)"}})},
         // No closes the two temporary files, still empty.
         {"out.stl a FIFO, then No",
-         {{Kind::Fifo, "out.stl"}},
+         {example_in_ply, {Kind::Fifo, "out.stl"}},
+         "in.ply",
          "out",
          true,
-         example_run_to("out", boxes(68, {102})),
+         answers("in.ply", "out") + boxes(68, {102}),
          {{"in.ply", example_face_file()},
           {"TEMP1.TMP", ""},
           {"TEMP2.TMP", ""},
@@ -292,7 +325,7 @@ TEST(FileNames, DeviceAsTheInputIsRefused) {
 TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal_number);
-        RunFolder run_folder({{Kind::Fifo, "out.stl"}});
+        RunFolder run_folder({example_in_ply, {Kind::Fifo, "out.stl"}});
         const ProgramFolder& folder = run_folder.folder;
         ProcessOptions options;
         // The last step waits for a row that never comes, so the keys are never closed.
@@ -304,10 +337,103 @@ TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
 
         EXPECT_FALSE(run.timed_out);
         EXPECT_EQ(run.exit_code, 0);
-        EXPECT_EQ(run.output, example_run_to("out", boxes(68, {102})));
+        EXPECT_EQ(run.output, answers("in.ply", "out") + boxes(68, {102}));
         EXPECT_EQ(names_beside_the_program(folder), (FileBytes{{"in.ply", example_face_file()},
                                                                {"TEMP1.TMP", ""},
                                                                {"TEMP2.TMP", ""},
                                                                {"out.stl", "(FIFO)"}}));
     }
+}
+
+// An output named the file being converted, and its open emptied it: same.stl for the base name
+// same at 102, TEMP1.TMP at 100, TEMP2.TMP at 101, mesh.wrl or mesh.iv for the base name mesh
+// at 624 or 653, through links and other spellings too. Now such an open fails with 55 and the
+// input keeps every byte; the deletion of a temporary file that is the input fails the same way.
+TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
+    const std::string input = example_face_file();
+    const std::string stl_boxes = boxes(52, stl_write_steps_after_head);
+    // The clean-up pass that reads the input as a temporary text makes its lines end in CR LF;
+    // the example has no blanks to drop.
+    const std::string input_cleaned = crlf_text(lines_at_lf(input));
+    const Case cases[] = {
+        {"same.stl for the base name same",
+         {{Kind::Example, "same.stl"}},
+         "same.stl",
+         "same",
+         false,
+         example_run("same.stl", "same", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         with(converted_as("same"), {{"same.stl", input}})},
+        {"./same.stl for the base name same",
+         {{Kind::Example, "same.stl"}},
+         "./same.stl",
+         "same",
+         false,
+         example_run("./same.stl", "same", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         with(converted_as("same"), {{"same.stl", input}})},
+        {"out.stl a symbolic link to the input",
+         {example_in_ply, {Kind::Symlink, "out.stl", "in.ply"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         with(converted_as("out"), {{"in.ply", input}, {"out.stl", "(link to in.ply)"}})},
+        {"out.stl a hard link to the input",
+         {example_in_ply, {Kind::HardLink, "out.stl", "in.ply"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         with(converted_as("out"), {{"in.ply", input}, {"out.stl", input}})},
+        // The file the run reads is the one the link leads to.
+        {"the input named through a link to out.stl",
+         {{Kind::Example, "out.stl"}, {Kind::Symlink, "in.ply", "out.stl"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         with(converted_as("out"), {{"in.ply", "(link to out.stl)"}, {"out.stl", input}})},
+        // Every write to the VRML text fails, its clean-up reads the input, and the input is not
+        // deleted at the end.
+        {"TEMP1.TMP",
+         {{Kind::Example, "TEMP1.TMP"}},
+         "TEMP1.TMP",
+         "out",
+         false,
+         example_run("TEMP1.TMP", "out", boxes(55, {100}), "",
+                     boxes(52, wrl_temp_write_steps) + boxes(55, {681})),
+         with(converted_as("out"), {{"TEMP1.TMP", input}, {"out.wrl", input_cleaned}})},
+        {"TEMP2.TMP",
+         {{Kind::Example, "TEMP2.TMP"}},
+         "TEMP2.TMP",
+         "out",
+         false,
+         example_run("TEMP2.TMP", "out", boxes(55, {101}), "",
+                     boxes(52, iv_temp_write_steps) + boxes(55, {682})),
+         with(converted_as("out"), {{"TEMP2.TMP", input}, {"out.iv", input_cleaned}})},
+        // The input was closed at 615; the final files' opens come after that.
+        {"mesh.wrl for the base name mesh",
+         {{Kind::Example, "mesh.wrl"}},
+         "mesh.wrl",
+         "mesh",
+         false,
+         example_run("mesh.wrl", "mesh", "", "", boxes(55, {624}) + boxes(52, repeated(647, 32))),
+         with(converted_as("mesh"), {{"mesh.wrl", input}})},
+        {"mesh.iv for the base name mesh",
+         {{Kind::Example, "mesh.iv"}},
+         "mesh.iv",
+         "mesh",
+         false,
+         example_run("mesh.iv", "mesh", "", "", boxes(55, {653}) + boxes(52, repeated(676, 32))),
+         with(converted_as("mesh"), {{"mesh.iv", input}})},
+        // No closes the two temporary files, still empty.
+        {"same.stl, then No",
+         {{Kind::Example, "same.stl"}},
+         "same.stl",
+         "same",
+         true,
+         answers("same.stl", "same") + boxes(55, {102}),
+         {{"same.stl", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}},
+    };
+    for (const Case& c : cases)
+        run_case(c);
 }
