@@ -1,14 +1,19 @@
 // The names a run's files can stand under, as the built program meets them: a FIFO or a device
-// where a file is expected, which no open may wait on, the end request while a box shows, and
-// the input under the name of an output, which no open may empty or write.
+// where a file is expected, which no open may wait on; the input under the name of an output,
+// which no open may empty or write; and the end request while the run waits, at a box or on an
+// output pipe that nothing reads.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
@@ -59,7 +64,7 @@ public:
                 break;
             }
             if (entry.kind == Kind::ReadFifo) {
-                const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
                 EXPECT_GE(fd, 0) << entry.name;
                 held_fds_.push_back(fd);
             }
@@ -221,6 +226,81 @@ void run_case(const Case& c) {
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.output, c.transcript);
     EXPECT_EQ(names_beside_the_program(folder), c.files);
+}
+
+// Runs the program of folder in pipe mode with keys from a pipe that stays open and its stdout a
+// pipe that this test does not read. Once that pipe is full, so that the run waits to write,
+// sends signal_number. Gives the exit code (128 + the signal when one ended it), or -1 when the
+// child is still there 60 seconds later; it is then killed. output gets what the pipe held.
+int run_with_unread_output(const ProgramFolder& folder, const std::string& keys, int signal_number,
+                           std::string& output) {
+    int key_pipe[2], output_pipe[2];
+    if (::pipe(key_pipe) != 0 || ::pipe(output_pipe) != 0)
+        return -2;
+    // Made before the fork: the child makes only calls that are safe there.
+    const std::string program = folder.program_folder() + "/plyconv";
+    const std::string working_folder = folder.elsewhere_folder();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(key_pipe[0], STDIN_FILENO);
+        ::dup2(output_pipe[1], STDOUT_FILENO);
+        for (int fd : {key_pipe[0], key_pipe[1], output_pipe[0], output_pipe[1]})
+            ::close(fd);
+        // As from a shell: the end signals at their defaults, none blocked.
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            ::signal(s, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (::chdir(working_folder.c_str()) == 0)
+            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(key_pipe[0]);
+    ::close(output_pipe[1]);
+    // Fewer bytes than a pipe holds: written at once, and the pipe stays open after them.
+    EXPECT_EQ(::write(key_pipe[1], keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+
+    // Full: the pipe holds much and has stopped filling for half a second. A writer that waits
+    // for room stops once the pipe's last page is in use, a blocking write once no line fits in
+    // it; the keys are all there, so nothing else holds the run that long.
+    const int capacity = ::fcntl(output_pipe[0], F_GETPIPE_SZ);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    bool ended = false;
+    int held = 0;
+    for (int unchanged = 0; !ended && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        int now_held = 0;
+        ::ioctl(output_pipe[0], FIONREAD, &now_held);
+        unchanged = now_held == held ? unchanged + 1 : 0;
+        held = now_held;
+        if (held > capacity / 2 && unchanged >= 50)
+            break;
+        ended = ::waitpid(child, &status, WNOHANG) == child;
+    }
+    EXPECT_FALSE(ended) << "the run ended before its output was full";
+    if (!ended) {
+        ::kill(child, signal_number);
+        const auto end_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!ended && std::chrono::steady_clock::now() < end_deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ended = ::waitpid(child, &status, WNOHANG) == child;
+        }
+    }
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    ::fcntl(output_pipe[0], F_SETFL, O_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t count; (count = ::read(output_pipe[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, static_cast<std::size_t>(count));
+    ::close(key_pipe[1]);
+    ::close(output_pipe[0]);
+    if (!ended)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace
@@ -436,4 +516,31 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
     };
     for (const Case& c : cases)
         run_case(c);
+}
+
+// The run's last wait on another process: a write of its transcript to a pipe that nothing reads.
+// The end signals were taken and the write was started again, for good. Now the end request ends
+// the run there as anywhere else.
+TEST(FileNames, EndSignalEndsARunWhoseOutputIsNotRead) {
+    // 200 faces give some 2,600 boxes: far more transcript than a pipe holds.
+    const std::string input =
+        face_file(example_vertices(), std::vector<std::vector<std::int32_t>>(200, {0, 1, 2}));
+    std::string keys = "in.ply\nout\n";
+    for (int box = 0; box < 3000; ++box)
+        keys += "y\n";
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        RunFolder run_folder({{Kind::Fifo, "out.stl"}});
+        const ProgramFolder& folder = run_folder.folder;
+        folder.write_file("in.ply", input);
+        std::string output;
+
+        const int exit_code = run_with_unread_output(folder, keys, signal_number, output);
+
+        EXPECT_EQ(exit_code, 0);
+        const std::string start = answers("in.ply", "out") + boxes(68, {102}) +
+                                  " in.ply > out.wrl & out.iv & out.stl\n" + boxes(52, {115});
+        EXPECT_EQ(output.substr(0, start.size()), start);
+        EXPECT_EQ(folder.read_file("in.ply"), input);
+    }
 }
