@@ -61,6 +61,10 @@ struct FileSlot {
     ~FileSlot(); // closes the slot when it is still open, so the table never keeps a lost slot
 };
 
+// Every open takes a regular file only: a FIFO, a socket or a device fails with 68 at once,
+// never waiting for another process. The first open_byte_file without emptying of a run opens
+// the file the run reads; until close_all_files ends the run, an open that could write that
+// file, under any name, fails with 55 and leaves it as it is, and so does its deletion.
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first);
 void open_text_writer(FileSlot& slot, const std::string& name);
 void open_text_reader(FileSlot& slot, const std::string& name);

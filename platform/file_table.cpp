@@ -111,7 +111,7 @@ Failure open_refusal(int error, const std::string& name) {
         return Failure::PermissionDenied;
     if (error == ETXTBSY || error == EBUSY) // in use by a running program or held exclusively
         return Failure::PermissionDenied;
-    if (error == ENXIO || error == ENODEV)
+    if (error == ENXIO || error == ENODEV) // ENXIO: a FIFO that nothing reads, among others
         return Failure::DeviceUnavailable;
     // A missing file, a folder, too many open files, EIO, ENAMETOOLONG, ELOOP, ENOSPC, ...
     return Failure::FileNotFound;
@@ -134,30 +134,80 @@ bool name_can_exist(const std::string& name) {
     return !name.empty() && name.find('\0') == std::string::npos;
 }
 
-// Opens name; a folder is refused as a file would be (EISDIR). Gives the fd, or -1 with the
-// errno of the refusal in error.
-int open_named(const std::string& name, int flags, int& error) {
+// The file the run reads, by device and inode, from the descriptor of the open without emptying.
+// An output of the run can name it too (same.stl for the base name same, TEMP1.TMP, a link, a
+// hard link, ./same.stl), and writing it would destroy what is being converted. It is kept after
+// the input's close at 615, since the clean-up opens and the deletions come later, and forgotten
+// when close_all_files ends the run, so that no later run is refused a file that merely has an
+// old inode number again.
+struct FileIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+FileIdentity g_input_file;
+
+bool is_input_file(const struct stat& info) {
+    return g_input_file.known && info.st_dev == g_input_file.device &&
+           info.st_ino == g_input_file.inode;
+}
+
+// What the run may do to a file it opens.
+enum class Use { Read, Write, Empty };
+
+// What the program can use: a regular file, and for a write not the file it reads. A folder keeps
+// the code of a missing file. Anything else is refused as a device: the program reads and writes
+// at byte positions, which a FIFO, a socket or a device cannot give (pread and pwrite on a pipe
+// fail with ESPIPE), and opening one may wait for another process or have effects of its own.
+Failure refusal_of_file(const struct stat& info, Use use) {
+    if (S_ISDIR(info.st_mode))
+        return Failure::FileNotFound;
+    if (!S_ISREG(info.st_mode))
+        return Failure::DeviceUnavailable;
+    if (use != Use::Read && is_input_file(info))
+        return Failure::FileAlreadyOpen;
+    return Failure::None;
+}
+
+int truncate_retrying(int fd) {
+    int result;
+    do
+        result = g_syscalls.ftruncate(fd, 0);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+// Opens name and checks what was opened, since the name may have changed after may_open looked
+// at it; empties the file only then, so that a refused file keeps its bytes. Gives the fd with
+// info on the file, or -1 with the code of the refusal.
+int open_named(const std::string& name, int flags, Use use, struct stat& info, Failure& refusal) {
+    // O_NONBLOCK: no open waits for another process, as the open of a FIFO without a reader
+    // would, for good. It changes nothing for a regular file, the only kind that is kept.
     int fd;
     do
-        fd = g_syscalls.open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = g_syscalls.open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        error = errno;
+        refusal = open_refusal(errno, name);
         return -1;
     }
-    // Only a read-only open reaches a folder; its reads would all fail.
-    struct stat info;
-    int looked = fstat_retrying(fd, &info);
-    if (looked != 0 || S_ISDIR(info.st_mode)) {
-        error = looked != 0 ? errno : EISDIR;
+    if (fstat_retrying(fd, &info) != 0)
+        refusal = open_refusal(errno, name);
+    else
+        refusal = refusal_of_file(info, use);
+    if (refusal == Failure::None && use == Use::Empty && truncate_retrying(fd) != 0)
+        refusal = open_refusal(errno, name); // a refused emptying refuses the open
+    if (refusal != Failure::None) {
         g_syscalls.close(fd);
         return -1;
     }
     return fd;
 }
 
-// The checks that every open makes first, in the order of the failure table.
-bool may_open(const FileSlot& slot, const std::string& name) {
+// The checks that every open makes first, in the order of the failure table, then a look at the
+// file before it is opened: a FIFO, a device or the input is refused without being opened.
+bool may_open(const FileSlot& slot, const std::string& name, Use use) {
     if (failure_pending())
         return false; // the step already failed; its check reports the first code
     if (slot.is_open) {
@@ -167,6 +217,15 @@ bool may_open(const FileSlot& slot, const std::string& name) {
     if (!name_can_exist(name)) {
         raise_failure(Failure::FileNotFound);
         return false;
+    }
+    // A name that cannot be looked at is left to the open, whose refusal tells why.
+    struct stat info;
+    if (stat_retrying(name.c_str(), &info) == 0) {
+        Failure refusal = refusal_of_file(info, use);
+        if (refusal != Failure::None) {
+            raise_failure(refusal);
+            return false;
+        }
     }
     return true;
 }
@@ -192,13 +251,15 @@ FileSlot::~FileSlot() {
 }
 
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first) {
-    if (!may_open(slot, name))
+    const Use use = empty_first == EmptyFirst::Yes ? Use::Empty : Use::Write;
+    if (!may_open(slot, name, use))
         return;
-    int error = 0;
+    struct stat info;
+    Failure refusal = Failure::None;
     if (empty_first == EmptyFirst::Yes) {
-        int fd = open_named(name, O_WRONLY | O_CREAT | O_TRUNC, error);
+        int fd = open_named(name, O_WRONLY | O_CREAT, use, info, refusal);
         if (fd < 0)
-            raise_failure(open_refusal(error, name));
+            raise_failure(refusal);
         else
             open_files().enter(slot, fd, FileMode::ByteAccess, false, true);
         return;
@@ -213,33 +274,38 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
     const Attempt attempts[] = {
         {O_RDWR | O_CREAT, true, true}, {O_RDONLY, true, false}, {O_WRONLY | O_CREAT, false, true}};
     for (const Attempt& attempt : attempts) {
-        int fd = open_named(name, attempt.flags, error);
+        int fd = open_named(name, attempt.flags, use, info, refusal);
         if (fd >= 0) {
             open_files().enter(slot, fd, FileMode::ByteAccess, attempt.may_read, attempt.may_write);
+            // The run's first such open is of its input; a later one is checked against it.
+            if (!g_input_file.known)
+                g_input_file = {true, info.st_dev, info.st_ino};
             return;
         }
     }
-    raise_failure(open_refusal(error, name)); // the code of the last refusal
+    raise_failure(refusal); // the code of the last refusal
 }
 
 void open_text_writer(FileSlot& slot, const std::string& name) {
-    if (!may_open(slot, name))
+    if (!may_open(slot, name, Use::Empty))
         return;
-    int error = 0;
-    int fd = open_named(name, O_WRONLY | O_CREAT | O_TRUNC, error);
+    struct stat info;
+    Failure refusal = Failure::None;
+    int fd = open_named(name, O_WRONLY | O_CREAT, Use::Empty, info, refusal);
     if (fd < 0)
-        raise_failure(open_refusal(error, name));
+        raise_failure(refusal);
     else
         open_files().enter(slot, fd, FileMode::TextWriter, false, true);
 }
 
 void open_text_reader(FileSlot& slot, const std::string& name) {
-    if (!may_open(slot, name))
+    if (!may_open(slot, name, Use::Read))
         return;
-    int error = 0;
-    int fd = open_named(name, O_RDONLY, error);
+    struct stat info;
+    Failure refusal = Failure::None;
+    int fd = open_named(name, O_RDONLY, Use::Read, info, refusal);
     if (fd < 0) {
-        raise_failure(open_refusal(error, name));
+        raise_failure(refusal);
         return;
     }
     open_files().enter(slot, fd, FileMode::TextReader, true, false);
@@ -260,6 +326,7 @@ void close_all_files() {
     // Even while a failure is pending: this is the buffered bytes' last way into their files.
     while (FileSlot* slot = open_files().any_open_slot())
         release_slot(*slot);
+    g_input_file = {}; // the run is over
 }
 
 void delete_file(const std::string& name) {
@@ -268,6 +335,16 @@ void delete_file(const std::string& name) {
     if (!name_can_exist(name)) {
         raise_failure(Failure::FileNotFound);
         return;
+    }
+    // Only a regular file is the run's to delete, and never its input: a FIFO or a device of
+    // the name stays, as it stayed through the opens, and so does the input under any name.
+    struct stat info;
+    if (stat_retrying(name.c_str(), &info) == 0) {
+        Failure refusal = refusal_of_file(info, Use::Write);
+        if (refusal != Failure::None) {
+            raise_failure(refusal);
+            return;
+        }
     }
     int result;
     do

@@ -32,15 +32,18 @@ int real_stat(const char* path, struct stat* info) {
 int real_unlink(const char* path) {
     return ::unlink(path);
 }
+int real_ftruncate(int fd, off_t size) {
+    return ::ftruncate(fd, size);
+}
 
 } // namespace
 
-const Syscalls g_real_syscalls = {real_open,  real_close, real_pread, real_pwrite,
-                                  real_fstat, real_stat,  real_unlink};
+const Syscalls g_real_syscalls = {real_open,  real_close, real_pread,  real_pwrite,
+                                  real_fstat, real_stat,  real_unlink, real_ftruncate};
 
 // Listed again rather than copied, so that both are set before any other file's initializer runs.
-Syscalls g_syscalls = {real_open,  real_close, real_pread, real_pwrite,
-                       real_fstat, real_stat,  real_unlink};
+Syscalls g_syscalls = {real_open,  real_close, real_pread,  real_pwrite,
+                       real_fstat, real_stat,  real_unlink, real_ftruncate};
 
 std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
                         int& error) {

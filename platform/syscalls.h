@@ -20,6 +20,7 @@ struct Syscalls {
     int (*fstat)(int fd, struct stat* info);
     int (*stat)(const char* path, struct stat* info);
     int (*unlink)(const char* path);
+    int (*ftruncate)(int fd, off_t size);
 };
 
 // The real calls. Tests copy it to put the real calls back.

@@ -1,13 +1,43 @@
-// Every byte of an output written to a descriptor, after EINTR and short writes.
+// Every byte of an output written to a descriptor, after EINTR and short writes, without waiting
+// for good on a reader that has stopped reading once the end request is up.
 #include "platform/write_all.h"
 
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+
+#include "platform/session.h"
+
+namespace {
+
+// How long one wait for room in the output lasts before the end request is looked at again.
+constexpr int room_wait_milliseconds = 100;
+
+// Waits until the output has room; false when it has none while the end request is up. A pipe
+// whose reader has stopped (stopped, or busy elsewhere) would otherwise hold the run in write
+// for good, deaf to SIGINT, SIGTERM and SIGHUP.
+bool wait_for_room(int fd) {
+    for (;;) {
+        pollfd output = {fd, POLLOUT, 0};
+        const int ready = ::poll(&output, 1, end_requested() ? 0 : room_wait_milliseconds);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            return true; // room, or a state that the write itself reports
+        if (ready == 0 && end_requested())
+            return false;
+    }
+}
+
+} // namespace
 
 bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
+        if (!wait_for_room(fd))
+            return false;
+        // PIPE_BUF bytes or fewer go into a pipe with room without blocking.
+        ssize_t written = ::write(fd, data, std::min<std::size_t>(size, PIPE_BUF));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)

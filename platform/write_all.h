@@ -4,6 +4,6 @@
 
 #include <cstddef>
 
-// Writes every byte, going on after EINTR and short writes; false when the output is gone.
-// Only async-signal-safe calls.
+// Writes every byte, going on after EINTR and short writes; false when the output is gone, or
+// when it has no room while the end request is up. Only async-signal-safe calls.
 bool write_all(int fd, const char* data, std::size_t size);

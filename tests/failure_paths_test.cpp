@@ -475,6 +475,68 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         run_case(c);
 }
 
+// An output under the name of the input emptied the file being converted. Each such open now
+// fails with 55 and the input keeps every byte; the run goes on as after any failed open.
+TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
+    const std::string input = example_input();
+    const Case cases[] = {
+        {"102: the STL file is the input",
+         input,
+         [](const TempFolder& f) { f.write_file("same.stl", example_input()); },
+         "same.stl",
+         "same",
+         no_fault(),
+         std::vector<Box>{{55, 102}} + boxes_of(52, example_stl_write_steps()),
+         LastAnswer::Yes,
+         {{"same.stl", Holds::Bytes, input}, {"TEMP1.TMP", Holds::Nothing}}},
+        // The input is never deleted either, so it stays under the temporary name.
+        {"100 and 681: TEMP1.TMP is the input",
+         input,
+         [](const TempFolder& f) { f.write_file("TEMP1.TMP", example_input()); },
+         "TEMP1.TMP",
+         "out",
+         no_fault(),
+         std::vector<Box>{{55, 100}} + boxes_of(52, example_wrl_write_steps()) +
+             std::vector<Box>{{55, 681}},
+         LastAnswer::Yes,
+         {{"TEMP1.TMP", Holds::Bytes, input},
+          {"TEMP2.TMP", Holds::Nothing},
+          {"out.iv", Holds::Reference},
+          {"out.stl", Holds::Reference}}},
+        // After the input's close at 615; No keeps both temporary texts.
+        {"653: the final Inventor file is the input, then No",
+         input,
+         [](const TempFolder& f) { f.write_file("mesh.iv", example_input()); },
+         "mesh.iv",
+         "mesh",
+         no_fault(),
+         {{55, 653}},
+         LastAnswer::No,
+         {{"mesh.iv", Holds::Bytes, input},
+          {"TEMP1.TMP", Holds::Bytes, raw_example_wrl},
+          {"TEMP2.TMP", Holds::Bytes, raw_example_iv}}},
+    };
+    for (const Case& c : cases)
+        run_case(c);
+}
+
+// The input is the run's own, not the process's: the next run may write the file that the run
+// before it read.
+TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
+    TempFolder folder;
+    const std::string input = example_input();
+    folder.write_file("in.ply", input);
+    folder.write_file("same.stl", input);
+    const ScriptedRun reading = convert(keys_for("same.stl", "same", 1, LastAnswer::No));
+    EXPECT_EQ(boxes_in(reading.transcript), box_lines({{55, 102}}));
+
+    const ScriptedRun writing = convert("in.ply\nsame\n\n");
+
+    EXPECT_EQ(boxes_in(writing.transcript), "");
+    EXPECT_EQ(writing.end, RunEnd::KeyAfterPrompt);
+    EXPECT_EQ(folder.read_file("same.stl"), reference_files(input).at("out.stl"));
+}
+
 TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
     const std::string input = example_input();
     // A header of exactly 65,536 bytes, so that the first vertex record starts a read block of

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -126,6 +130,141 @@ TEST_F(FileTable, OpenRefusalsOfTheSystemGiveTheirCodes) {
         }
 }
 
+// A FIFO, a socket or a device gives no byte positions, and opening a FIFO that nothing reads
+// waited for a reader for good. Every open refuses them at once, before opening where it can,
+// and a file that is not looked at first is still opened without waiting and refused.
+TEST_F(FileTable, OpensRefuseAnythingButARegularFile) {
+    ASSERT_EQ(::mkfifo(folder.name("fifo").c_str(), 0666), 0);
+    ASSERT_EQ(::mkfifo(folder.name("read fifo").c_str(), 0666), 0);
+    const int reader = ::open(folder.name("read fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::filesystem::create_symlink("/dev/null", folder.name("null link"));
+    struct Case {
+        const char* name;
+        std::string file;
+        bool looked_at; // false: the look before the open fails, so only the open can tell
+    };
+    const Case cases[] = {
+        {"a FIFO that nothing reads", folder.name("fifo"), true},
+        {"the same, not looked at first", folder.name("fifo"), false},
+        {"a FIFO that is read", folder.name("read fifo"), true},
+        {"the same, not looked at first", folder.name("read fifo"), false},
+        {"a device", "/dev/null", true},
+        {"a link to a device", folder.name("null link"), true},
+        {"the same, not looked at first", folder.name("null link"), false},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : all_openers) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            int fds = open_fd_count();
+            FileSlot slot;
+            {
+                FaultGuard guard(failing_from(SystemCall::Stat, c.looked_at ? 0 : 1, EIO));
+                open_with(opener, slot, c.file);
+                // Looked at first, a FIFO or a device is not even opened.
+                EXPECT_EQ(guard.calls(SystemCall::Open) > 0, !c.looked_at);
+            }
+            EXPECT_EQ(take_code(), 68);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+        }
+    ::close(reader);
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.name("fifo")));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.name("null link")));
+}
+
+// The emptying comes after every check of the opened file, and a refused emptying refuses the
+// open: the file keeps its bytes and the slot stays closed.
+TEST_F(FileTable, RefusedEmptyingRefusesTheOpen) {
+    struct Case {
+        const char* name;
+        int error;
+        int code;
+    };
+    const Case cases[] = {
+        {"not permitted, as for an append-only file", EPERM, 70},
+        {"a running program", ETXTBSY, 70},
+        {"write-protected medium", EROFS, 70},
+        {"write fault", EIO, 53},
+    };
+    for (const Case& c : cases)
+        for (Opener opener : {Opener::ByteEmpty, Opener::TextWriter}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + opener_name(opener));
+            make_file(folder.name("kept"), "kept bytes");
+            int fds = open_fd_count();
+            FileSlot slot;
+            {
+                FaultGuard guard(failing_from(SystemCall::Ftruncate, 1, c.error));
+                open_with(opener, slot, folder.name("kept"));
+            }
+            EXPECT_EQ(take_code(), c.code);
+            EXPECT_FALSE(slot.is_open);
+            EXPECT_EQ(open_fd_count(), fds);
+            EXPECT_EQ(file_bytes(folder.name("kept")), "kept bytes");
+        }
+}
+
+// An output could name the file being converted, under its own name, another spelling or a
+// link, and its open emptied it. From the first open without emptying until the end of the run,
+// no open that could write that file is made, before or after the input's close, and no
+// deletion removes it; reading it stays allowed.
+TEST_F(FileTable, NoOpenWritesTheFileTheRunReads) {
+    make_file(folder.name("in"), "input bytes");
+    std::filesystem::create_directory(folder.name("sub"));
+    std::filesystem::create_hard_link(folder.name("in"), folder.name("hard"));
+    std::filesystem::create_symlink("in", folder.name("soft"));
+    FileSlot input;
+    open_byte_file(input, folder.name("in"), EmptyFirst::No);
+    FileSlot other; // a later open without emptying does not take the input's place
+    open_byte_file(other, folder.name("other"), EmptyFirst::No);
+    close_file(other);
+    ASSERT_EQ(take_code(), 0);
+    const std::string spellings[] = {folder.name("in"), folder.path + "/./in",
+                                     folder.name("sub/../in"), folder.name("hard"),
+                                     folder.name("soft")};
+    for (bool input_open : {true, false}) {
+        if (!input_open)
+            close_file(input); // the clean-up opens and the deletions come after this close
+        for (const std::string& name : spellings)
+            for (Opener opener : {Opener::ByteKeep, Opener::ByteEmpty, Opener::TextWriter})
+                for (bool looked_at : {true, false}) {
+                    SCOPED_TRACE(name + ", " + opener_name(opener) +
+                                 (looked_at ? "" : ", not looked at first") +
+                                 (input_open ? "" : ", the input closed"));
+                    int fds = open_fd_count();
+                    FileSlot slot;
+                    {
+                        FaultGuard guard(failing_from(SystemCall::Stat, looked_at ? 0 : 1, EIO));
+                        open_with(opener, slot, name);
+                    }
+                    EXPECT_EQ(take_code(), 55);
+                    EXPECT_FALSE(slot.is_open);
+                    EXPECT_EQ(open_fd_count(), fds);
+                    EXPECT_EQ(file_bytes(folder.name("in")), "input bytes");
+                }
+        for (const std::string& name : spellings) {
+            SCOPED_TRACE(name);
+            delete_file(name);
+            EXPECT_EQ(take_code(), 55);
+        }
+        FileSlot reader;
+        open_text_reader(reader, folder.name("soft"));
+        EXPECT_EQ(take_code(), 0);
+        EXPECT_TRUE(reader.is_open);
+        close_file(reader);
+    }
+    for (const char* name : {"in", "hard", "soft"})
+        EXPECT_TRUE(file_exists(folder.name(name))) << name;
+
+    // The end of the run forgets its input: the next run may empty the file.
+    close_all_files();
+    FileSlot writer;
+    open_text_writer(writer, folder.name("soft"));
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_TRUE(writer.is_open);
+    EXPECT_EQ(file_bytes(folder.name("in")), "");
+}
+
 TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {
     make_file(folder.name("a"), "A");
     for (Opener opener : all_openers) {
@@ -139,6 +278,7 @@ TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {
         read_byte_at(slot, 1, value);
         EXPECT_EQ(take_code(), 0);
         EXPECT_EQ(value, 'A');
+        close_all_files(); // the end of a run: the next one opens its input anew
     }
 }
 
@@ -185,7 +325,7 @@ TEST_F(FileTable, OpensObtainTheirRights) {
             // Never emptied: the bytes beyond the write stay.
             EXPECT_EQ(file_bytes(folder.name("f")), c.may_write ? "012xy56789" : "0123456789");
         }
-        close_file(slot);
+        close_all_files(); // the end of a run: the next one may empty what this one read
     }
     FaultGuard guard(failing_from(SystemCall::Open, 1, EACCES));
     FileSlot slot;
@@ -263,6 +403,20 @@ TEST_F(FileTable, DeleteRefusalsGiveTheirCodes) {
         EXPECT_EQ(file_exists(file), !c.gone);
         EXPECT_TRUE(std::filesystem::is_directory(folder.name("sub")));
     }
+}
+
+// The run deletes its own files, which are regular files: a FIFO or a device of the same name
+// was refused by every open and stays.
+TEST_F(FileTable, DeleteLeavesAnythingButARegularFile) {
+    ASSERT_EQ(::mkfifo(folder.name("fifo").c_str(), 0666), 0);
+    std::filesystem::create_symlink("/dev/null", folder.name("null link"));
+    for (const char* name : {"fifo", "null link"}) {
+        SCOPED_TRACE(name);
+        delete_file(folder.name(name));
+        EXPECT_EQ(take_code(), 68);
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(folder.name("fifo")));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.name("null link")));
 }
 
 TEST_F(FileTable, CloseAllFilesReachesEverySlot) {
