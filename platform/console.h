@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/failure.h"
-#include "platform/session.h"
+#include "platform/end_request.h"
 
 // Prints the texts on the current row, each by the fit rule, then ends the row. With no texts
 // it only ends the row.

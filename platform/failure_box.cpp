@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/end_request.h"
 #include "platform/failure.h"
 #include "platform/front_end.h"
 #include "platform/keyboard.h"

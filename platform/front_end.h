@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "platform/screen.h"
-#include "platform/session.h"
+#include "platform/front_end_mode.h"
 
 // The one screen of the run.
 Screen& console_screen();

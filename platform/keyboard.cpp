@@ -13,6 +13,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/end_request.h"
+
 namespace {
 
 // A cursor key's bytes arrive together; an ESC with nothing after it for this long was typed alone.

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/key_decoder.h"
-#include "platform/session.h"
+#include "platform/front_end_mode.h"
 
 // Starts reading key_fd on a thread of its own, with an empty queue. False when the system
 // gives no thread for it, or no pipe to stop it by.

@@ -134,7 +134,6 @@ void* run_thread_main(void*) {
 
 } // namespace
 
-std::atomic<bool> g_end_request{false};
 
 Screen& console_screen() { return g_screen; }
 
@@ -221,7 +220,6 @@ void stop_run(RunEnd how) {
     ::pthread_exit(nullptr);
 }
 
-void raise_end_request() { g_end_request = true; }
 
 
 std::string screen_row(int row) { return row_text(g_screen, row); }

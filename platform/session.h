@@ -1,13 +1,10 @@
 // The life of one run: its front end, its own thread, its ends, and the end request.
 #pragma once
 
-#include <atomic>
 #include <string>
 
-enum class FrontEndMode {
-    Terminal, // stdin and stdout are a terminal: raw keys, the screen drawn, a boxed dialog
-    Pipe,     // keys are the bytes of key_fd; every ended row is a line on output_fd
-};
+#include "platform/end_request.h"
+#include "platform/front_end_mode.h"
 
 struct SessionOptions {
     FrontEndMode mode = FrontEndMode::Pipe;
@@ -28,15 +25,6 @@ RunEnd run_session(const SessionOptions& options, void (*run)());
 
 // Ends the run from its own thread: closes every file and hands back to run_session.
 [[noreturn]] void stop_run(RunEnd how);
-
-// The end request: raised by the terminal closing (SIGHUP), Ctrl+C, or the end of the keys;
-// nothing lowers it during a run.
-// Lock-free, so that a signal handler may set it as well as the keyboard thread and the run.
-extern std::atomic<bool> g_end_request;
-static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the end request");
-
-void raise_end_request();
-inline bool end_requested() { return g_end_request.load(); }
 
 // Row 1 to 25 of the screen as the last run left it, without trailing blanks.
 std::string screen_row(int row);

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/session.h"
+#include "platform/end_request.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 // Tests of the keyboard thread on a pipe: what its queue keeps when the run takes no keys.
+#include "platform/end_request.h"
 #include "platform/keyboard.h"
 
 #include <gtest/gtest.h>
