@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/example_steps.h"
 #include "tests/fault_injection.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
@@ -90,52 +91,9 @@ std::vector<Box> boxes_of(int code, const std::vector<int>& steps) {
     return boxes;
 }
 
-std::vector<int> repeated(int step, int count) {
-    return std::vector<int>(count, step);
-}
-
-std::vector<int> joined(std::initializer_list<std::vector<int>> parts) {
-    std::vector<int> steps;
-    for (const std::vector<int>& part : parts)
-        steps.insert(steps.end(), part.begin(), part.end());
-    return steps;
-}
-
 // The example: three vertices and the one face 0 1 2.
 std::string example_input() {
     return face_file(example_vertices(), {{0, 1, 2}});
-}
-
-// The steps that write to "TEMP1.TMP" in a run of the example, in the order they run.
-std::vector<int> example_wrl_write_steps() {
-    return joined({{192, 193, 194, 195, 196, 197, 198, 199},
-                   repeated(230, 3),
-                   {234, 235, 236, 238, 239, 240},
-                   repeated(280, 3),
-                   {284, 285, 290, 291, 292},
-                   repeated(469, 3),
-                   {475, 528, 529},
-                   repeated(595, 3),
-                   {601, 607, 608, 609}});
-}
-
-// The same for "TEMP2.TMP".
-std::vector<int> example_iv_write_steps() {
-    return joined({{203, 204, 205, 206, 208, 209, 210, 211},
-                   repeated(231, 3),
-                   {242, 243, 244, 246, 247, 248},
-                   repeated(281, 3),
-                   {287, 288, 294, 295, 296},
-                   repeated(470, 3),
-                   {476, 530, 531},
-                   repeated(596, 3),
-                   {602, 611, 612, 613}});
-}
-
-// The same for the STL file: the head, the first count, the facet's twelve floats and its
-// attribute bytes, the final count.
-std::vector<int> example_stl_write_steps() {
-    return joined({{115, 455}, repeated(518, 12), {521, 620}});
 }
 
 std::string stl_head() {
@@ -466,8 +424,8 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
          "nowhere/out",
          no_fault(),
          std::vector<Box>{{76, 102}} + boxes_of(52, example_stl_write_steps()) +
-             boxes_of(76, {624}) + boxes_of(52, repeated(647, 32)) + boxes_of(76, {653}) +
-             boxes_of(52, repeated(676, 32)),
+             boxes_of(76, {624}) + boxes_of(52, repeated_step(647, 32)) + boxes_of(76, {653}) +
+             boxes_of(52, repeated_step(676, 32)),
          LastAnswer::Yes,
          {{"nowhere", Holds::Nothing}, {"TEMP1.TMP", Holds::Nothing}}},
     };
@@ -739,7 +697,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
          "in.ply",
          "out",
          no_fault(),
-         std::vector<Box>{{53, 624}} + boxes_of(52, repeated(647, 32)),
+         std::vector<Box>{{53, 624}} + boxes_of(52, repeated_step(647, 32)),
          LastAnswer::Yes,
          {{"out.wrl", Holds::Folder},
           {"out.iv", Holds::Reference},
@@ -755,7 +713,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
          "in.ply",
          "out",
          failing(SystemCall::Open, 8, EACCES),
-         std::vector<Box>{{70, 653}} + boxes_of(52, repeated(676, 32)),
+         std::vector<Box>{{70, 653}} + boxes_of(52, repeated_step(676, 32)),
          LastAnswer::Yes,
          {{"out.iv", Holds::Bytes, "older scene"},
           {"out.wrl", Holds::Reference},

@@ -136,6 +136,14 @@ FileBytes ProgramFolder::files_beside_the_program() const {
     return files;
 }
 
+std::string repeated_text(const std::string& text, std::size_t count) {
+    std::string all;
+    all.reserve(text.size() * count);
+    for (std::size_t i = 0; i < count; ++i)
+        all += text;
+    return all;
+}
+
 std::set<std::string> names_in_folder(const std::string& path) {
     std::set<std::string> names;
     DIR* folder = ::opendir(path.c_str());

@@ -56,6 +56,9 @@ private:
     std::string root_;
 };
 
+// text, count times over.
+std::string repeated_text(const std::string& text, std::size_t count);
+
 // The names in a folder, "." and ".." left out.
 std::set<std::string> names_in_folder(const std::string& path);
 

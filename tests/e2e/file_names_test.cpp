@@ -18,6 +18,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/examples.h"
+#include "tests/example_steps.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 
@@ -127,41 +128,6 @@ std::string boxes(int code, const std::vector<int>& steps) {
                  "\n" + message_of(code) + "\nContinue?\n";
     return lines;
 }
-
-std::vector<int> repeated(int step, int count) {
-    return std::vector<int>(count, step);
-}
-
-std::vector<int> joined(std::initializer_list<std::vector<int>> parts) {
-    std::vector<int> steps;
-    for (const std::vector<int>& part : parts)
-        steps.insert(steps.end(), part.begin(), part.end());
-    return steps;
-}
-
-// The steps of a run of the example that write to each file, in the order they run: "TEMP1.TMP"
-// and "TEMP2.TMP" (their heads, three vertices twice, the list ends, the face twice, the
-// tails), and the STL file after its head (the first count, the facet's twelve floats and its
-// attribute bytes, the final count).
-const std::vector<int> wrl_temp_write_steps = joined({{192, 193, 194, 195, 196, 197, 198, 199},
-                                                      repeated(230, 3),
-                                                      {234, 235, 236, 238, 239, 240},
-                                                      repeated(280, 3),
-                                                      {284, 285, 290, 291, 292},
-                                                      repeated(469, 3),
-                                                      {475, 528, 529},
-                                                      repeated(595, 3),
-                                                      {601, 607, 608, 609}});
-const std::vector<int> iv_temp_write_steps = joined({{203, 204, 205, 206, 208, 209, 210, 211},
-                                                     repeated(231, 3),
-                                                     {242, 243, 244, 246, 247, 248},
-                                                     repeated(281, 3),
-                                                     {287, 288, 294, 295, 296},
-                                                     repeated(470, 3),
-                                                     {476, 530, 531},
-                                                     repeated(596, 3),
-                                                     {602, 611, 612, 613}});
-const std::vector<int> stl_write_steps_after_head = joined({{455}, repeated(518, 12), {521, 620}});
 
 // The transcript of a run of the example that reaches the final wait: the dialogue, the boxes of
 // the opens (99 to 102), the names row, the box of the STL head (115), the scan's row, the boxes
@@ -310,7 +276,7 @@ int run_with_unread_output(const ProgramFolder& folder, const std::string& keys,
 TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
     const FileBytes converted = example_converted("in.ply", example_face_file());
     const std::string fifo = "(FIFO)";
-    const std::string stl_boxes = boxes(52, stl_write_steps_after_head);
+    const std::string stl_boxes = boxes(52, example_stl_write_steps_after_head());
     const Case cases[] = {
         {"out.stl a FIFO",
          {example_in_ply, {Kind::Fifo, "out.stl"}},
@@ -342,7 +308,7 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "out",
          false,
          example_run("in.ply", "out", boxes(68, {100}), "",
-                     boxes(52, wrl_temp_write_steps) + boxes(68, {623}) + boxes(52, {627, 648}) +
+                     boxes(52, example_wrl_write_steps()) + boxes(68, {623}) + boxes(52, {627, 648}) +
                          boxes(68, {681})),
          with(converted, {{"TEMP1.TMP", fifo}, {"out.wrl", "\r\n"}})},
         // The line buffer still holds the last line of the VRML text.
@@ -352,7 +318,7 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "out",
          false,
          example_run("in.ply", "out", boxes(68, {101}), "",
-                     boxes(52, iv_temp_write_steps) + boxes(68, {652}) + boxes(52, {656, 677}) +
+                     boxes(52, example_iv_write_steps()) + boxes(68, {652}) + boxes(52, {656, 677}) +
                          boxes(68, {682})),
          with(converted, {{"TEMP2.TMP", fifo}, {"out.iv", "}\r\n"}})},
         {"out.wrl a FIFO",
@@ -360,14 +326,14 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", "", "", boxes(68, {624}) + boxes(52, repeated(647, 32))),
+         example_run("in.ply", "out", "", "", boxes(68, {624}) + boxes(52, repeated_step(647, 32))),
          with(converted, {{"out.wrl", fifo}})},
         {"out.iv a link to /dev/null",
          {example_in_ply, {Kind::Symlink, "out.iv", "/dev/null"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", "", "", boxes(68, {653}) + boxes(52, repeated(676, 32))),
+         example_run("in.ply", "out", "", "", boxes(68, {653}) + boxes(52, repeated_step(676, 32))),
          with(converted, {{"out.iv", "(link to /dev/null)"}})},
         // No closes the two temporary files, still empty.
         {"out.stl a FIFO, then No",
@@ -431,7 +397,7 @@ TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
 // input keeps every byte; the deletion of a temporary file that is the input fails the same way.
 TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
     const std::string input = example_face_file();
-    const std::string stl_boxes = boxes(52, stl_write_steps_after_head);
+    const std::string stl_boxes = boxes(52, example_stl_write_steps_after_head());
     // The clean-up pass that reads the input as a temporary text makes its lines end in CR LF;
     // the example has no blanks to drop.
     const std::string input_cleaned = crlf_text(lines_at_lf(input));
@@ -480,7 +446,7 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "out",
          false,
          example_run("TEMP1.TMP", "out", boxes(55, {100}), "",
-                     boxes(52, wrl_temp_write_steps) + boxes(55, {681})),
+                     boxes(52, example_wrl_write_steps()) + boxes(55, {681})),
          with(converted_as("out"), {{"TEMP1.TMP", input}, {"out.wrl", input_cleaned}})},
         {"TEMP2.TMP",
          {{Kind::Example, "TEMP2.TMP"}},
@@ -488,7 +454,7 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "out",
          false,
          example_run("TEMP2.TMP", "out", boxes(55, {101}), "",
-                     boxes(52, iv_temp_write_steps) + boxes(55, {682})),
+                     boxes(52, example_iv_write_steps()) + boxes(55, {682})),
          with(converted_as("out"), {{"TEMP2.TMP", input}, {"out.iv", input_cleaned}})},
         // The input was closed at 615; the final files' opens come after that.
         {"mesh.wrl for the base name mesh",
@@ -496,14 +462,14 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "mesh.wrl",
          "mesh",
          false,
-         example_run("mesh.wrl", "mesh", "", "", boxes(55, {624}) + boxes(52, repeated(647, 32))),
+         example_run("mesh.wrl", "mesh", "", "", boxes(55, {624}) + boxes(52, repeated_step(647, 32))),
          with(converted_as("mesh"), {{"mesh.wrl", input}})},
         {"mesh.iv for the base name mesh",
          {{Kind::Example, "mesh.iv"}},
          "mesh.iv",
          "mesh",
          false,
-         example_run("mesh.iv", "mesh", "", "", boxes(55, {653}) + boxes(52, repeated(676, 32))),
+         example_run("mesh.iv", "mesh", "", "", boxes(55, {653}) + boxes(52, repeated_step(676, 32))),
          with(converted_as("mesh"), {{"mesh.iv", input}})},
         // No closes the two temporary files, still empty.
         {"same.stl, then No",

@@ -140,14 +140,6 @@ void expect_peak_memory_near(const ProcessResult& hostile, const ProcessResult& 
         << "a calm run peaks at " << calm.peak_memory_kib << " KiB";
 }
 
-std::string repeated(const std::string& text, std::size_t count) {
-    std::string all;
-    all.reserve(text.size() * count);
-    for (std::size_t i = 0; i < count; ++i)
-        all += text;
-    return all;
-}
-
 // Keys of many megabytes: head, then unit count times, then tail, written a block at a time.
 struct KeyFile {
     std::string head;
@@ -160,11 +152,11 @@ void write_key_file(const std::string& path, const KeyFile& keys) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << keys.head;
     const std::size_t units_per_block = 4096;
-    const std::string block = repeated(keys.unit, units_per_block);
+    const std::string block = repeated_text(keys.unit, units_per_block);
     std::size_t left = keys.count;
     for (; left >= units_per_block; left -= units_per_block)
         file << block;
-    file << repeated(keys.unit, left) << keys.tail;
+    file << repeated_text(keys.unit, left) << keys.tail;
 }
 
 // A file cut short anywhere: empty, part of its first line, or more.
@@ -191,7 +183,7 @@ TEST(EndlessKeys, KeysThatNeverEndLeaveTheConversionWhole) {
     ProcessOptions options;
     options.feed = {{"", 0, "in.ply\nout\n"}};
     // As yes(1) writes them: 8 KiB at a time.
-    options.endless_keys = repeated("y\n", 4096);
+    options.endless_keys = repeated_text("y\n", 4096);
     ProgramFolder calm_folder;
     write_grid(calm_folder, grid);
 
@@ -272,7 +264,7 @@ TEST(EndlessKeys, EndSignalsEndTheRunWhileKeysWait) {
         ProcessOptions options;
         // 64 KiB of keys, more than the queue and the pipe hold together, then keys without
         // end, so that stdin never ends by itself.
-        options.feed = {{"", 0, "in.ply\nout\n" + repeated("y\n", 32 * 1024)},
+        options.feed = {{"", 0, "in.ply\nout\n" + repeated_text("y\n", 32 * 1024)},
                         {" NO tristrips found!\n", c.signal, ""}};
         options.endless_keys = "y\n";
 

@@ -13,14 +13,6 @@
 
 namespace {
 
-std::string repeated(const std::string& text, std::size_t count) {
-    std::string result;
-    result.reserve(text.size() * count);
-    for (std::size_t i = 0; i < count; ++i)
-        result += text;
-    return result;
-}
-
 // Every "Unhandled Error #N" caption of a transcript, one a line.
 std::string captions_in(const std::string& transcript) {
     std::string captions;
@@ -44,7 +36,7 @@ TEST(LongLine, ReachesTheFinalFileWholeInTheMemoryOfANormalRun) {
     ProcessOptions options;
     options.unprivileged = true;
     // Yes to every box (some forty of them), then the final key.
-    options.feed = {{"", 0, "in.ply\nout\n" + repeated("y\n", 200)}};
+    options.feed = {{"", 0, "in.ply\nout\n" + repeated_text("y\n", 200)}};
     const ProcessResult normal_run = run_in_pipe(normal, options);
     ASSERT_EQ(normal_run.exit_code, 0);
 
@@ -78,7 +70,7 @@ TEST(LongLine, ReachesTheFinalFileWholeInTheMemoryOfANormalRun) {
     EXPECT_EQ(run.output.substr(run.output.size() - 26), "Press any key to continue\n");
 
     FileBytes expected = example_converted("in.ply", example);
-    expected["out.wrl"] = repeated("a b,", unit_count) + "\r\n";
+    expected["out.wrl"] = repeated_text("a b,", unit_count) + "\r\n";
     const FileBytes files = folder.files_beside_the_program();
     EXPECT_EQ(files.size(), expected.size());
     for (const auto& [name, bytes] : expected) {

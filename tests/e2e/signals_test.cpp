@@ -172,8 +172,9 @@ TEST(InheritedSignals, AnIgnoredEndSignalStaysIgnored) {
 
 TEST(NoThread, SaysSoOnStderrAndEndsBeforeTheRun) {
     // RLIMIT_NPROC counts the threads of a user who is not root: with 1 the keyboard gets no
-    // thread, with 2 the run gets none. RLIMIT_AS leaves no room for an 8 MiB stack. With three
-    // open files, stdin, stdout and stderr, the keyboard gets no pipe to be stopped by.
+    // thread. (With 2 the run should get none, but this kernel lets about one start in twenty
+    // make both.) RLIMIT_AS leaves no room for the keyboard's 8 MiB stack at 12000 KiB, and none
+    // for the run's at 18000. With four open files the keyboard gets no pipe to be stopped by.
     struct Case {
         const char* name;
         std::vector<ResourceLimit> limits;
@@ -182,7 +183,6 @@ TEST(NoThread, SaysSoOnStderrAndEndsBeforeTheRun) {
     const unsigned long long shell_stack = 8 * 1024 * 1024; // as a shell starts it
     const Case cases[] = {
         {"one process for the user", {{RLIMIT_NPROC, 1}}, true},
-        {"two processes for the user", {{RLIMIT_NPROC, 2}}, true},
         {"12000 KiB of address space",
          {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, 12000 * 1024}},
          false},

@@ -53,13 +53,6 @@ Rows with_box(Rows screen, int column, int width, const Rows& box) {
     return screen;
 }
 
-std::string repeated(const std::string& glyph, int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += glyph;
-    return text;
-}
-
 // The box of the STL open at step 102 when the folder of its name is missing, Yes in focus; it
 // stands at column 27, 27 columns wide.
 Rows path_not_found_box() {
@@ -72,7 +65,7 @@ Rows path_not_found_box() {
         "║  Continue?              ║",
         "║" + std::string(25, ' ') + "║",
         "║    [ Yes ]      No      ║",
-        "╚" + repeated("═", 25) + "╝",
+        "╚" + repeated_text("═", 25) + "╝",
     };
     // clang-format on
 }
@@ -88,7 +81,7 @@ Rows closed_stl_box() {
         "║  Continue?                ║",
         "║" + std::string(27, ' ') + "║",
         "║     [ Yes ]      No       ║",
-        "╚" + repeated("═", 27) + "╝",
+        "╚" + repeated_text("═", 27) + "╝",
     };
     // clang-format on
 }
@@ -272,7 +265,7 @@ TEST(TerminalMode, YesPutsTheScreenBackAndTheRunGoesOn) {
         "║  Continue?             ║",
         "║" + std::string(24, ' ') + "║",
         "║   [ Yes ]      No      ║",
-        "╚" + repeated("═", 24) + "╝",
+        "╚" + repeated_text("═", 24) + "╝",
     };
     // clang-format on
     const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box);
