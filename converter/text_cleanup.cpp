@@ -1,9 +1,9 @@
 // The clean-up pass: a temporary text copied line by line into its final file, every line
 // trimmed, its runs of blanks made single and the blanks before commas removed.
 //
-// A line of any length reaches the final file whole, yet only a piece of it is held at a time
-// (longest_line_piece characters): each piece is cleaned as a line of its own, and the blank
-// that stood between two pieces is put back where the whole line would keep it.
+// A line of any length reaches the final file whole, yet only a segment of it is held at a time
+// (longest_line_segment characters): each segment is cleaned as a line of its own, and the blank
+// that stood between two segments is put back where the whole line would keep it.
 //
 // Twelve million lines pass here for a mesh of two million triangles, so the steps that trim
 // and drop blanks move no characters: each clears bits in a mask of the characters the line
@@ -43,7 +43,9 @@ struct WorkLine {
     std::vector<std::uint64_t> blank;
     std::vector<std::uint64_t> comma;
     std::vector<std::uint64_t> keep; // the character is still in the line
-    std::vector<char> kept; // a blank that may join them to a piece before, then the kept characters
+    // The kept characters, gathered for the write after one byte of room for the blank that
+    // joins them to the segment before.
+    std::vector<char> kept;
 };
 
 std::uint64_t bits_below(std::size_t count) {
@@ -169,30 +171,30 @@ std::string_view kept_text(WorkLine& line) {
     return {out, length};
 }
 
-// What the pieces of a line cleaned so far leave for the next one.
+// What the segments of a line cleaned so far leave for the next one.
 struct LineSoFar {
-    bool in_pieces = false;   // a piece came before, or this one continues: the line is long
+    bool in_segments = false; // a segment came before, or this one continues: the line is long
     bool has_kept = false;    // a character of the line is kept
     bool blank_after = false; // blanks follow the last kept character
 };
 
-// The piece's kept text, joined to the kept characters before it by the one blank that the
-// whole line keeps between them where blanks stood, unless a comma follows. The piece's
+// The segment's kept text, joined to the kept characters before it by the one blank that the
+// whole line keeps between them where blanks stood, unless a comma follows. The segment's
 // characters as read tell where its blanks stood before the trims.
-std::string_view join_piece(LineSoFar& so_far, WorkLine& piece, std::string_view kept) {
+std::string_view join_segment(LineSoFar& so_far, WorkLine& segment, std::string_view kept) {
     if (kept.empty()) {
-        so_far.blank_after = so_far.blank_after || piece.length != 0; // a piece of blanks
+        so_far.blank_after = so_far.blank_after || segment.length != 0; // a segment of blanks
         return kept;
     }
-    const bool starts_blank = piece.chars[0] == ' ';
+    const bool starts_blank = segment.chars[0] == ' ';
     const bool blank =
         so_far.has_kept && (so_far.blank_after || starts_blank) && kept.front() != ',';
     so_far.has_kept = true;
-    so_far.blank_after = piece.chars[piece.length - 1] == ' ';
+    so_far.blank_after = segment.chars[segment.length - 1] == ' ';
     if (!blank)
         return kept;
-    piece.kept[0] = ' '; // the room before the kept characters
-    return {piece.kept.data(), kept.size() + 1};
+    segment.kept[0] = ' '; // the room before the kept characters
+    return {segment.kept.data(), kept.size() + 1};
 }
 
 // The reader keeps the line only while it is open, and the next pass starts with this pass's
@@ -224,7 +226,8 @@ void clean_up_text_file(RunState& run, const std::string& temp_name, const std::
     WorkLine work;
     for (;;) {
         check_step(first_step + 3); // 626: a cycle begins
-        // Steps 627 to 647 take one piece of the line at a time; nearly every line is one piece.
+        // Steps 627 to 647 take one segment of the line at a time; nearly every line is one
+        // segment.
         LineSoFar so_far;
         do {
             read_text_line(reader, run.line_buffer);
@@ -239,12 +242,12 @@ void clean_up_text_file(RunState& run, const std::string& temp_name, const std::
             check_step(first_step + 15); // 638
             remove_blanks_before_commas(work);
             std::string_view text = kept_text(work);
-            // Nearly every line is one piece, which needs no joining.
-            so_far.in_pieces = so_far.in_pieces || run.line_buffer.continues;
-            if (so_far.in_pieces)
-                text = join_piece(so_far, work, text);
+            // Nearly every line is one segment, which needs no joining.
+            so_far.in_segments = so_far.in_segments || run.line_buffer.continues;
+            if (so_far.in_segments)
+                text = join_segment(so_far, work, text);
             check_step(first_step + 20); // 640-643
-            // The line end comes after the last piece; a failed read leaves no piece to follow.
+            // The line end comes after the last segment; a failed read leaves no segment to follow.
             write_text_items(writer, {text},
                              run.line_buffer.continues ? EndLine::No : EndLine::Yes);
             check_step(first_step + 24); // 647

@@ -204,8 +204,8 @@ inline void write_text_items(FileSlot& slot, std::initializer_list<std::string_v
     slot.position += total;
 }
 
-// A line longer than this is given in pieces, so that no line, however long, takes more memory.
-inline constexpr std::size_t longest_line_piece = 64 * 1024;
+// A line longer than this is given in segments, so that no line, however long, takes more memory.
+inline constexpr std::size_t longest_line_segment = 64 * 1024;
 
 // A line as the text reader holds it: its characters, where the reader keeps them until the
 // next read or the close of the slot. The 64 bytes after them may be looked at, though they are
@@ -213,13 +213,13 @@ inline constexpr std::size_t longest_line_piece = 64 * 1024;
 struct TextLine {
     const char* chars = nullptr;
     std::size_t length = 0;
-    // The line goes on after these characters (longest_line_piece of them): the next read
-    // gives its next piece, at least one character long.
+    // The line goes on after these characters (longest_line_segment of them): the next read
+    // gives its next segment, at least one character long.
     bool continues = false;
 };
 
 // Takes the next line (it ends at CR, LF, CR LF or LF CR; the byte 26 ends the file) without
-// its line end: the whole line, or its next piece when line is a piece that continues. A read
+// its line end: the whole line, or its next segment when line is a segment that continues. A read
 // past the end gives an empty line. Any other failure leaves line as it was, but in the middle
 // of a line: the line then ends, empty, where the read failed.
 void read_text_line(FileSlot& slot, TextLine& line);

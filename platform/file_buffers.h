@@ -55,8 +55,8 @@ struct OpenFile {
     bool size_known = false;
     std::uint64_t known_size = 0;
 
-    // A line that the blocks do not hold whole is put together here, a piece of at most
-    // longest_line_piece bytes at a time, with room beyond it; the line read before is set
+    // A line that the blocks do not hold whole is put together here, a segment of at most
+    // longest_line_segment bytes at a time, with room beyond it; the line read before is set
     // aside in the other, so that it stays while a read fails.
     std::vector<char> line;
     std::vector<char> line_before;

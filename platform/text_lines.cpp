@@ -1,6 +1,6 @@
 // Text lines, written and read back: the text writer's items and line ends, and the text reader's
 // lines, each taken in place in the block of the last read when it lies there whole (the short
-// path), else put together across blocks in pieces of a bounded length (the long path); and the
+// path), else put together across blocks in segments of a bounded length (the long path); and the
 // reader's end of the file.
 #include "platform/file_access.h"
 
@@ -126,7 +126,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
         return;
     OpenFile& file = *slot.file;
     set_line_aside(file, line);
-    // A read that fails in the middle of a line ends it there: the pieces before are taken,
+    // A read that fails in the middle of a line ends it there: the segments before are taken,
     // and the one set aside is no line of its own to be given again.
     const bool mid_line = line.continues;
 
@@ -145,7 +145,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
     }
 
     // Step 2: take bytes up to CR or LF (taken), a byte 26 (left) or the end of the file, or a
-    // piece of longest_line_piece bytes that more bytes of the line follow. A read that fails
+    // segment of longest_line_segment bytes that more bytes of the line follow. A read that fails
     // here loses the bytes taken so far; the next line starts at the failing byte.
     std::size_t length = 0;
     int line_end = -1;
@@ -162,7 +162,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
             slot.end_mark = true; // a last line without a line end
             break;
         }
-        const std::size_t limit = std::min(count, longest_line_piece - length);
+        const std::size_t limit = std::min(count, longest_line_segment - length);
         std::size_t taken = 0;
         while (taken < limit && !ends_line(data[taken]))
             ++taken;
@@ -180,9 +180,9 @@ void read_text_line(FileSlot& slot, TextLine& line) {
             slot.position += 1;
             break;
         }
-        if (length < longest_line_piece)
+        if (length < longest_line_segment)
             continue; // the line goes on in the next block
-        // A full piece: it continues only where a byte of the line follows, so that the next
+        // A full segment: it continues only where a byte of the line follows, so that the next
         // read never starts at the end of a line or of the file.
         int next = taken < count ? data[taken] : 0;
         if (taken == count && !look_at(slot, slot.position, next)) {
@@ -209,7 +209,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
             slot.end_mark = next < 0 || next == end_of_text;
     }
 
-    // Step 4: the line, or its piece.
+    // Step 4: the line, or its segment.
     line.chars = file.line.data();
     line.length = length;
     line.continues = continues;

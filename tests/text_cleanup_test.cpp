@@ -100,11 +100,11 @@ TEST(TextCleanup, AgreesWithThePlainRulesOnLinesOfEveryShape) {
     EXPECT_EQ(clean(folder, temporary_text), expected);
 }
 
-// A line longer than a piece of the reader is cleaned a piece at a time, yet reaches the final
-// file as the rules give the whole line: every blank, comma and letter at both sides of a piece's
-// end, pieces of blanks only at the start, in the middle and at the end, and a comma after them.
-TEST(TextCleanup, LongLinesAreCleanedWholeAcrossTheirPieces) {
-    const std::size_t piece = longest_line_piece;
+// A line longer than a segment of the reader is cleaned a segment at a time, yet reaches the final
+// file as the rules give the whole line: every blank, comma and letter at both sides of a segment's
+// end, segments of blanks only at the start, in the middle and at the end, and a comma after them.
+TEST(TextCleanup, LongLinesAreCleanedWholeAcrossTheirSegments) {
+    const std::size_t segment = longest_line_segment;
     std::mt19937 random(11);
     const std::string alphabet = " ,a";
     auto random_text = [&](std::size_t length) {
@@ -114,14 +114,14 @@ TEST(TextCleanup, LongLinesAreCleanedWholeAcrossTheirPieces) {
         return text;
     };
     std::vector<std::string> lines;
-    // Every four characters from the alphabet around the end of the first piece.
+    // Every four characters from the alphabet around the end of the first segment.
     for (int window = 0; window < 81; ++window) {
         std::string around;
         for (int i = 0, w = window; i < 4; ++i, w /= 3)
             around += alphabet[static_cast<std::size_t>(w % 3)];
-        lines.push_back(random_text(piece - 2) + around + random_text(50));
+        lines.push_back(random_text(segment - 2) + around + random_text(50));
     }
-    const std::string blanks(2 * piece + 5, ' ');
+    const std::string blanks(2 * segment + 5, ' ');
     lines.push_back(blanks + "x y");
     lines.push_back("x" + blanks + "y");
     lines.push_back("x" + blanks + ", y");

@@ -139,7 +139,7 @@ TEST_F(TextLines, TextLinesAcrossBlocks) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         read_text_line(reader, buffer);
         std::string line = text_of(buffer);
-        while (buffer.continues) { // the line of 70000 characters comes in two pieces
+        while (buffer.continues) { // the line of 70000 characters comes in two segments
             read_text_line(reader, buffer);
             line += text_of(buffer);
         }
@@ -151,17 +151,18 @@ TEST_F(TextLines, TextLinesAcrossBlocks) {
     EXPECT_EQ(reader.position, bytes.size());
 }
 
-TEST_F(TextLines, LongLinesComeInBoundedPieces) {
-    // Lines around one and two pieces long, each ended in every way a line can end: a piece
-    // continues only where a character of the line follows it, so no empty piece comes after a
+TEST_F(TextLines, LongLinesComeInBoundedSegments) {
+    // Lines around one and two segments long, each ended in every way a line can end: a segment
+    // continues only where a character of the line follows it, so no empty segment comes after a
     // full one and the end of the file is seen where the whole line would see it.
-    const std::size_t piece = longest_line_piece;
+    const std::size_t segment = longest_line_segment;
     struct Ending {
         const char* name;
         std::string bytes;
     };
     const Ending endings[] = {{"CR LF", "\r\n"}, {"LF", "\n"}, {"26", "\x1a"}, {"end of file", ""}};
-    for (std::size_t length : {piece - 1, piece, piece + 1, 2 * piece, 2 * piece + 1, 3 * piece + 7}) {
+    for (std::size_t length :
+         {segment - 1, segment, segment + 1, 2 * segment, 2 * segment + 1, 3 * segment + 7}) {
         for (const Ending& ending : endings) {
             SCOPED_TRACE(std::to_string(length) + " " + ending.name);
             std::string line;
@@ -174,20 +175,20 @@ TEST_F(TextLines, LongLinesComeInBoundedPieces) {
             read_text_line(reader, buffer);
             EXPECT_EQ(text_of(buffer), "first");
             std::string read;
-            std::vector<std::size_t> pieces;
+            std::vector<std::size_t> segments;
             do {
                 read_text_line(reader, buffer);
                 read += text_of(buffer);
-                pieces.push_back(buffer.length);
+                segments.push_back(buffer.length);
             } while (buffer.continues);
             EXPECT_EQ(take_code(), 0);
             EXPECT_TRUE(read == line);
-            // Every piece but the last is full; the last is never empty but for an empty line.
-            const std::size_t full_pieces = (length - 1) / piece;
-            EXPECT_EQ(pieces.size(), full_pieces + 1);
-            for (std::size_t i = 0; i + 1 < pieces.size(); ++i)
-                EXPECT_EQ(pieces[i], piece);
-            EXPECT_EQ(pieces.back(), length - full_pieces * piece);
+            // Every segment but the last is full; the last is never empty but for an empty line.
+            const std::size_t full_segments = (length - 1) / segment;
+            EXPECT_EQ(segments.size(), full_segments + 1);
+            for (std::size_t i = 0; i + 1 < segments.size(); ++i)
+                EXPECT_EQ(segments[i], segment);
+            EXPECT_EQ(segments.back(), length - full_segments * segment);
             EXPECT_TRUE(at_end_of_file(reader));
             close_file(reader);
         }
@@ -195,18 +196,18 @@ TEST_F(TextLines, LongLinesComeInBoundedPieces) {
 }
 
 TEST_F(TextLines, ReadFailureInTheMiddleOfALineEndsIt) {
-    // The first piece is taken; the read of the second fails. The line ends there, empty and
-    // with no piece to follow, so that the piece before is not given again as a line of its
+    // The first segment is taken; the read of the second fails. The line ends there, empty and
+    // with no segment to follow, so that the segment before is not given again as a line of its
     // own; the next read starts at the failing byte.
-    const std::size_t piece = longest_line_piece;
-    const std::string line = std::string(piece, 'a') + std::string(2 * piece, 'b');
+    const std::size_t segment = longest_line_segment;
+    const std::string line = std::string(segment, 'a') + std::string(2 * segment, 'b');
     make_file(folder.name("t"), line + "\r\nnext\r\n");
     FileSlot reader;
     open_text_reader(reader, folder.name("t"));
     TextLine buffer;
     read_text_line(reader, buffer);
     ASSERT_TRUE(buffer.continues);
-    EXPECT_EQ(text_of(buffer), std::string(piece, 'a'));
+    EXPECT_EQ(text_of(buffer), std::string(segment, 'a'));
     {
         FaultGuard guard(failing(SystemCall::Pread, 1, EIO));
         read_text_line(reader, buffer);
@@ -221,7 +222,7 @@ TEST_F(TextLines, ReadFailureInTheMiddleOfALineEndsIt) {
         rest += text_of(buffer);
     } while (buffer.continues);
     EXPECT_EQ(take_code(), 0);
-    // The failing block began at the second piece: what is read again starts there.
+    // The failing block began at the second segment: what is read again starts there.
     EXPECT_TRUE(line.substr(line.size() - rest.size()) == rest);
     EXPECT_EQ(rest.find('a'), std::string::npos);
     read_text_line(reader, buffer);

@@ -78,7 +78,7 @@ TEST(LongLine, ReachesTheFinalFileWholeInTheMemoryOfANormalRun) {
         ASSERT_EQ(files.count(name), 1u);
         EXPECT_TRUE(files.at(name) == bytes) << files.at(name).size() << " bytes";
     }
-    // The line is held a piece at a time: a few hundred KiB, not the 24 MB of the line.
+    // The line is held a segment at a time: a few hundred KiB, not the 24 MB of the line.
     if (built_with_sanitizers)
         return;
     EXPECT_LT(run.peak_memory_kib, normal_run.peak_memory_kib + 8 * 1024);
