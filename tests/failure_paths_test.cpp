@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/example_steps.h"
+#include "tests/failure_box_lines.h"
 #include "tests/fault_injection.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
@@ -24,32 +25,11 @@ struct Box {
     int step;
 };
 
-// The message under each code, as the user reads it.
-const char* message_of(int code) {
-    const struct {
-        int code;
-        const char* message;
-    } messages[] = {
-        {5, "Illegal function call"},    {6, "Overflow"},
-        {52, "Bad file name or number"}, {53, "File not found"},
-        {55, "File already open"},       {62, "Input past end of file"},
-        {63, "Bad record number"},       {68, "Device unavailable"},
-        {70, "Permission denied"},       {75, "Path/File access error"},
-        {76, "Path not found"},
-    };
-    for (const auto& m : messages)
-        if (m.code == code)
-            return m.message;
-    return "(no message)";
-}
-
 // The four lines of each box, as pipe mode shows them.
 std::string box_lines(const std::vector<Box>& boxes) {
     std::string lines;
     for (const Box& box : boxes)
-        lines += "Unhandled Error #" + std::to_string(box.code) +
-                 "\nLine:" + std::to_string(box.step) + "\n" + message_of(box.code) +
-                 "\nContinue?\n";
+        lines += box_text(box.code, box.step);
     return lines;
 }
 

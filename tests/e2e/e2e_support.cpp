@@ -1,6 +1,8 @@
 // The folder of a whole-process test and the child processes it runs.
 #include "tests/e2e/e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -134,6 +136,25 @@ FileBytes ProgramFolder::files_beside_the_program() const {
         if (name != "plyconv")
             files[name] = read_file(name);
     return files;
+}
+
+void expect_same_files(const FileBytes& actual, const FileBytes& expected) {
+    for (const auto& [name, bytes] : expected) {
+        SCOPED_TRACE(name);
+        auto found = actual.find(name);
+        if (found == actual.end()) {
+            ADD_FAILURE() << "missing";
+            continue;
+        }
+        const std::string& got = found->second;
+        std::size_t offset = 0;
+        while (offset < got.size() && offset < bytes.size() && got[offset] == bytes[offset])
+            ++offset;
+        EXPECT_TRUE(got == bytes) << got.size() << " bytes where " << bytes.size()
+                                  << " were expected; the first difference is at " << offset;
+    }
+    for (const auto& entry : actual)
+        EXPECT_EQ(expected.count(entry.first), 1u) << entry.first << " was not expected";
 }
 
 std::string repeated_text(const std::string& text, std::size_t count) {

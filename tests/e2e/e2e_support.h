@@ -56,6 +56,10 @@ private:
     std::string root_;
 };
 
+// Every file of expected in actual with the same bytes, and no other file there. Files of many
+// megabytes: a difference is told by its name, sizes and first offset, not by printing them.
+void expect_same_files(const FileBytes& actual, const FileBytes& expected);
+
 // text, count times over.
 std::string repeated_text(const std::string& text, std::size_t count);
 

@@ -19,6 +19,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/examples.h"
 #include "tests/example_steps.h"
+#include "tests/failure_box_lines.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 
@@ -104,29 +105,6 @@ FileBytes names_beside_the_program(const ProgramFolder& folder) {
         }
     }
     return files;
-}
-
-const char* message_of(int code) {
-    switch (code) {
-    case 52:
-        return "Bad file name or number";
-    case 53:
-        return "File not found";
-    case 55:
-        return "File already open";
-    case 68:
-        return "Device unavailable";
-    }
-    return "(no message)";
-}
-
-// The four lines of a box of code at each of steps, as pipe mode shows them.
-std::string boxes(int code, const std::vector<int>& steps) {
-    std::string lines;
-    for (int step : steps)
-        lines += "Unhandled Error #" + std::to_string(code) + "\nLine:" + std::to_string(step) +
-                 "\n" + message_of(code) + "\nContinue?\n";
-    return lines;
 }
 
 // The transcript of a run of the example that reaches the final wait: the dialogue, the boxes of
@@ -276,14 +254,14 @@ int run_with_unread_output(const ProgramFolder& folder, const std::string& keys,
 TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
     const FileBytes converted = example_converted("in.ply", example_face_file());
     const std::string fifo = "(FIFO)";
-    const std::string stl_boxes = boxes(52, example_stl_write_steps_after_head());
+    const std::string stl_boxes = boxes_text(52, example_stl_write_steps_after_head());
     const Case cases[] = {
         {"out.stl a FIFO",
          {example_in_ply, {Kind::Fifo, "out.stl"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(68, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted, {{"out.stl", fifo}})},
         // pwrite on a pipe fails, so a FIFO that something reads is no file for the run either.
         {"out.stl a FIFO that is read",
@@ -291,14 +269,14 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(68, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted, {{"out.stl", fifo}})},
         {"out.stl a link to /dev/full",
          {example_in_ply, {Kind::Symlink, "out.stl", "/dev/full"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(68, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(68, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted, {{"out.stl", "(link to /dev/full)"}})},
         // Every write to the VRML text fails; the clean-up pass finds the FIFO again and writes
         // the line buffer's blanks as one empty line; the FIFO is not deleted either.
@@ -307,9 +285,9 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(68, {100}), "",
-                     boxes(52, example_wrl_write_steps()) + boxes(68, {623}) + boxes(52, {627, 648}) +
-                         boxes(68, {681})),
+         example_run("in.ply", "out", boxes_text(68, {100}), "",
+                     boxes_text(52, example_wrl_write_steps()) + boxes_text(68, {623}) +
+                         boxes_text(52, {627, 648}) + boxes_text(68, {681})),
          with(converted, {{"TEMP1.TMP", fifo}, {"out.wrl", "\r\n"}})},
         // The line buffer still holds the last line of the VRML text.
         {"TEMP2.TMP a FIFO",
@@ -317,23 +295,25 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(68, {101}), "",
-                     boxes(52, example_iv_write_steps()) + boxes(68, {652}) + boxes(52, {656, 677}) +
-                         boxes(68, {682})),
+         example_run("in.ply", "out", boxes_text(68, {101}), "",
+                     boxes_text(52, example_iv_write_steps()) + boxes_text(68, {652}) +
+                         boxes_text(52, {656, 677}) + boxes_text(68, {682})),
          with(converted, {{"TEMP2.TMP", fifo}, {"out.iv", "}\r\n"}})},
         {"out.wrl a FIFO",
          {example_in_ply, {Kind::Fifo, "out.wrl"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", "", "", boxes(68, {624}) + boxes(52, repeated_step(647, 32))),
+         example_run("in.ply", "out", "", "",
+                     boxes_text(68, {624}) + boxes_text(52, repeated_step(647, 32))),
          with(converted, {{"out.wrl", fifo}})},
         {"out.iv a link to /dev/null",
          {example_in_ply, {Kind::Symlink, "out.iv", "/dev/null"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", "", "", boxes(68, {653}) + boxes(52, repeated_step(676, 32))),
+         example_run("in.ply", "out", "", "",
+                     boxes_text(68, {653}) + boxes_text(52, repeated_step(676, 32))),
          with(converted, {{"out.iv", "(link to /dev/null)"}})},
         // No closes the two temporary files, still empty.
         {"out.stl a FIFO, then No",
@@ -341,7 +321,7 @@ TEST(FileNames, FifoOrDeviceForAnOutputIsRefused) {
          "in.ply",
          "out",
          true,
-         answers("in.ply", "out") + boxes(68, {102}),
+         answers("in.ply", "out") + boxes_text(68, {102}),
          {{"in.ply", example_face_file()},
           {"TEMP1.TMP", ""},
           {"TEMP2.TMP", ""},
@@ -359,8 +339,8 @@ TEST(FileNames, DeviceAsTheInputIsRefused) {
 
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.output, answers("/dev/zero", "out") + boxes(68, {99}) +
-                              " /dev/zero > out.wrl & out.iv & out.stl\n" + boxes(52, {118}) +
+    EXPECT_EQ(run.output, answers("/dev/zero", "out") + boxes_text(68, {99}) +
+                              " /dev/zero > out.wrl & out.iv & out.stl\n" + boxes_text(52, {118}) +
                               " end_header not found!\nCAN NOT PROCESS FILE\n"
                               "Press any key to continue\n");
     EXPECT_EQ(names_beside_the_program(folder),
@@ -383,7 +363,7 @@ TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
 
         EXPECT_FALSE(run.timed_out);
         EXPECT_EQ(run.exit_code, 0);
-        EXPECT_EQ(run.output, answers("in.ply", "out") + boxes(68, {102}));
+        EXPECT_EQ(run.output, answers("in.ply", "out") + boxes_text(68, {102}));
         EXPECT_EQ(names_beside_the_program(folder), (FileBytes{{"in.ply", example_face_file()},
                                                                {"TEMP1.TMP", ""},
                                                                {"TEMP2.TMP", ""},
@@ -397,7 +377,7 @@ TEST(FileNames, EndSignalEndsTheRunAtTheBoxOfAFifo) {
 // input keeps every byte; the deletion of a temporary file that is the input fails the same way.
 TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
     const std::string input = example_face_file();
-    const std::string stl_boxes = boxes(52, example_stl_write_steps_after_head());
+    const std::string stl_boxes = boxes_text(52, example_stl_write_steps_after_head());
     // The clean-up pass that reads the input as a temporary text makes its lines end in CR LF;
     // the example has no blanks to drop.
     const std::string input_cleaned = crlf_text(lines_at_lf(input));
@@ -407,28 +387,28 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "same.stl",
          "same",
          false,
-         example_run("same.stl", "same", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         example_run("same.stl", "same", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted_as("same"), {{"same.stl", input}})},
         {"./same.stl for the base name same",
          {{Kind::Example, "same.stl"}},
          "./same.stl",
          "same",
          false,
-         example_run("./same.stl", "same", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         example_run("./same.stl", "same", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted_as("same"), {{"same.stl", input}})},
         {"out.stl a symbolic link to the input",
          {example_in_ply, {Kind::Symlink, "out.stl", "in.ply"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted_as("out"), {{"in.ply", input}, {"out.stl", "(link to in.ply)"}})},
         {"out.stl a hard link to the input",
          {example_in_ply, {Kind::HardLink, "out.stl", "in.ply"}},
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted_as("out"), {{"in.ply", input}, {"out.stl", input}})},
         // The file the run reads is the one the link leads to.
         {"the input named through a link to out.stl",
@@ -436,7 +416,7 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "in.ply",
          "out",
          false,
-         example_run("in.ply", "out", boxes(55, {102}), boxes(52, {115}), stl_boxes),
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
          with(converted_as("out"), {{"in.ply", "(link to out.stl)"}, {"out.stl", input}})},
         // Every write to the VRML text fails, its clean-up reads the input, and the input is not
         // deleted at the end.
@@ -445,16 +425,16 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "TEMP1.TMP",
          "out",
          false,
-         example_run("TEMP1.TMP", "out", boxes(55, {100}), "",
-                     boxes(52, example_wrl_write_steps()) + boxes(55, {681})),
+         example_run("TEMP1.TMP", "out", boxes_text(55, {100}), "",
+                     boxes_text(52, example_wrl_write_steps()) + boxes_text(55, {681})),
          with(converted_as("out"), {{"TEMP1.TMP", input}, {"out.wrl", input_cleaned}})},
         {"TEMP2.TMP",
          {{Kind::Example, "TEMP2.TMP"}},
          "TEMP2.TMP",
          "out",
          false,
-         example_run("TEMP2.TMP", "out", boxes(55, {101}), "",
-                     boxes(52, example_iv_write_steps()) + boxes(55, {682})),
+         example_run("TEMP2.TMP", "out", boxes_text(55, {101}), "",
+                     boxes_text(52, example_iv_write_steps()) + boxes_text(55, {682})),
          with(converted_as("out"), {{"TEMP2.TMP", input}, {"out.iv", input_cleaned}})},
         // The input was closed at 615; the final files' opens come after that.
         {"mesh.wrl for the base name mesh",
@@ -462,14 +442,16 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "mesh.wrl",
          "mesh",
          false,
-         example_run("mesh.wrl", "mesh", "", "", boxes(55, {624}) + boxes(52, repeated_step(647, 32))),
+         example_run("mesh.wrl", "mesh", "", "",
+                     boxes_text(55, {624}) + boxes_text(52, repeated_step(647, 32))),
          with(converted_as("mesh"), {{"mesh.wrl", input}})},
         {"mesh.iv for the base name mesh",
          {{Kind::Example, "mesh.iv"}},
          "mesh.iv",
          "mesh",
          false,
-         example_run("mesh.iv", "mesh", "", "", boxes(55, {653}) + boxes(52, repeated_step(676, 32))),
+         example_run("mesh.iv", "mesh", "", "",
+                     boxes_text(55, {653}) + boxes_text(52, repeated_step(676, 32))),
          with(converted_as("mesh"), {{"mesh.iv", input}})},
         // No closes the two temporary files, still empty.
         {"same.stl, then No",
@@ -477,7 +459,7 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
          "same.stl",
          "same",
          true,
-         answers("same.stl", "same") + boxes(55, {102}),
+         answers("same.stl", "same") + boxes_text(55, {102}),
          {{"same.stl", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}}},
     };
     for (const Case& c : cases)
@@ -504,8 +486,8 @@ TEST(FileNames, EndSignalEndsARunWhoseOutputIsNotRead) {
         const int exit_code = run_with_unread_output(folder, keys, signal_number, output);
 
         EXPECT_EQ(exit_code, 0);
-        const std::string start = answers("in.ply", "out") + boxes(68, {102}) +
-                                  " in.ply > out.wrl & out.iv & out.stl\n" + boxes(52, {115});
+        const std::string start = answers("in.ply", "out") + boxes_text(68, {102}) +
+                                  " in.ply > out.wrl & out.iv & out.stl\n" + boxes_text(52, {115});
         EXPECT_EQ(output.substr(0, start.size()), start);
         EXPECT_EQ(folder.read_file("in.ply"), input);
     }

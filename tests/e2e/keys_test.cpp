@@ -98,27 +98,6 @@ FileBytes grid_converted(const Grid& grid, const std::string& input) {
             {"out.stl", grid_stl(grid)}};
 }
 
-// Files of many megabytes: a difference is told by its name, sizes and first offset, not by
-// printing the bytes.
-void expect_same_files(const FileBytes& actual, const FileBytes& expected) {
-    for (const auto& [name, bytes] : expected) {
-        SCOPED_TRACE(name);
-        auto found = actual.find(name);
-        if (found == actual.end()) {
-            ADD_FAILURE() << "missing";
-            continue;
-        }
-        const std::string& got = found->second;
-        std::size_t offset = 0;
-        while (offset < got.size() && offset < bytes.size() && got[offset] == bytes[offset])
-            ++offset;
-        EXPECT_TRUE(got == bytes) << got.size() << " bytes where " << bytes.size()
-                                  << " were expected; the first difference is at " << offset;
-    }
-    for (const auto& entry : actual)
-        EXPECT_EQ(expected.count(entry.first), 1u) << entry.first << " was not expected";
-}
-
 void expect_clean_exit(const ProgramFolder& folder, const ProcessResult& run) {
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0);

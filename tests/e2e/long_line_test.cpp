@@ -71,13 +71,7 @@ TEST(LongLine, ReachesTheFinalFileWholeInTheMemoryOfANormalRun) {
 
     FileBytes expected = example_converted("in.ply", example);
     expected["out.wrl"] = repeated_text("a b,", unit_count) + "\r\n";
-    const FileBytes files = folder.files_beside_the_program();
-    EXPECT_EQ(files.size(), expected.size());
-    for (const auto& [name, bytes] : expected) {
-        SCOPED_TRACE(name);
-        ASSERT_EQ(files.count(name), 1u);
-        EXPECT_TRUE(files.at(name) == bytes) << files.at(name).size() << " bytes";
-    }
+    expect_same_files(folder.files_beside_the_program(), expected);
     // The line is held a segment at a time: a few hundred KiB, not the 24 MB of the line.
     if (built_with_sanitizers)
         return;

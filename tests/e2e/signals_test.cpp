@@ -13,6 +13,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/examples.h"
 #include "tests/e2e/tmux_pane.h"
+#include "tests/failure_box_lines.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 
@@ -50,33 +51,6 @@ FileBytes repeated_face_converted(const std::string& input, int face_count) {
                             std::vector<StlFacet>(static_cast<std::size_t>(face_count), facet))}};
 }
 
-// Every file's bytes compared; a difference is told by its file, the sizes and the first
-// offset that differs, since a printed diff of half a megabyte would swamp the report.
-void expect_same_files(const FileBytes& actual, const FileBytes& expected) {
-    std::vector<std::string> actual_names, expected_names;
-    for (const auto& file : actual)
-        actual_names.push_back(file.first);
-    for (const auto& file : expected)
-        expected_names.push_back(file.first);
-    ASSERT_EQ(actual_names, expected_names);
-    for (const auto& file : expected) {
-        const std::string& bytes = actual.at(file.first);
-        if (bytes == file.second)
-            continue;
-        std::size_t offset = 0;
-        while (offset < bytes.size() && offset < file.second.size() &&
-               bytes[offset] == file.second[offset])
-            ++offset;
-        ADD_FAILURE() << file.first << ": " << bytes.size() << " bytes where " << file.second.size()
-                      << " were expected, the first difference at offset " << offset;
-    }
-}
-
-std::string box(int code, int step, const std::string& message) {
-    return "Unhandled Error #" + std::to_string(code) + "\nLine:" + std::to_string(step) + "\n" +
-           message + "\nContinue?\n";
-}
-
 } // namespace
 
 TEST(FileSizeLimit, EveryByteUpToTheLimitReachesTheStlAndTheRunGoesOn) {
@@ -110,10 +84,8 @@ TEST(FileSizeLimit, EveryByteUpToTheLimitReachesTheStlAndTheRunGoesOn) {
 
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_EQ(run.errors, "");
-        EXPECT_EQ(run.output, standard_dialogue() + " NO tristrips found!\n" +
-                                  box(75, 620, "Path/File access error") +
-                                  box(75, 621, "Path/File access error") +
-                                  "Press any key to continue\n");
+        EXPECT_EQ(run.output, standard_dialogue() + " NO tristrips found!\n" + box_text(75, 620) +
+                                  box_text(75, 621) + "Press any key to continue\n");
         FileBytes expected = repeated_face_converted(input, c.face_count);
         ASSERT_GT(expected["out.stl"].size(), c.limit);
         expected["out.stl"].resize(c.limit);
@@ -127,7 +99,7 @@ TEST(InheritedSignals, AnIgnoredEndSignalStaysIgnored) {
     // run in the box: there it meets only keys that answer nothing, so the step at which the
     // end request is seen does not depend on when the signal arrives.
     const std::string input = overflowing_example_file();
-    const std::string overflow_box = box(6, 159, "Overflow");
+    const std::string overflow_box = box_text(6, 159);
     const FileBytes converted = example_converted("in.ply", input);
     const FileBytes ended = {
         {"in.ply", input}, {"TEMP1.TMP", ""}, {"TEMP2.TMP", ""}, {"out.stl", stl_head()}};
