@@ -85,11 +85,6 @@ int stat_retrying(const char* path, struct stat* info) {
     return result;
 }
 
-bool is_folder(const std::string& name) {
-    struct stat info;
-    return stat_retrying(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Whether the folder part of name is missing. A missing folder and a missing file both give
 // ENOENT, so only a look at the folder tells them apart.
 bool folder_missing(const std::string& name) {
@@ -117,11 +112,10 @@ Failure open_refusal(int error, const std::string& name) {
     return Failure::FileNotFound;
 }
 
-// How a refused deletion reaches the user, read top to bottom.
-Failure delete_refusal(int error, const std::string& name) {
-    if (error == ENOENT || error == ENOTDIR)
-        return Failure::FileNotFound;
-    if (error == EISDIR || (error == EPERM && is_folder(name))) // Linux says EISDIR, POSIX EPERM
+// How a refused deletion reaches the user, read top to bottom. A folder is refused before the
+// unlink; one that took the name's place in between gives EISDIR.
+Failure delete_refusal(int error) {
+    if (error == ENOENT || error == ENOTDIR || error == EISDIR)
         return Failure::FileNotFound;
     if (error == EACCES || error == EPERM || error == EROFS || error == EBUSY)
         return Failure::FileAlreadyOpen;
@@ -351,7 +345,7 @@ void delete_file(const std::string& name) {
         result = g_syscalls.unlink(name.c_str());
     while (result != 0 && errno == EINTR);
     if (result != 0)
-        raise_failure(delete_refusal(errno, name));
+        raise_failure(delete_refusal(errno));
 }
 
 std::uint64_t file_size(FileSlot& slot) {

@@ -125,16 +125,20 @@ void read_text_line(FileSlot& slot, TextLine& line) {
     if (take_line_in_recent_block(slot, line))
         return;
     OpenFile& file = *slot.file;
-    set_line_aside(file, line);
     // A read that fails in the middle of a line ends it there: the segments before are taken,
-    // and the one set aside is no line of its own to be given again.
+    // and the one before is no line of its own to be given again, so it need not be set aside.
     const bool mid_line = line.continues;
+    if (!mid_line)
+        set_line_aside(file, line);
+    auto fail = [&line, mid_line] {
+        if (mid_line)
+            line = TextLine{};
+    };
 
     // Step 1: nothing left to read. A byte 26 stays where it is.
     int byte = 0;
     if (!look_at(slot, slot.position, byte)) {
-        if (mid_line)
-            line = TextLine{};
+        fail();
         return;
     }
     if (byte < 0 || byte == end_of_text) {
@@ -154,8 +158,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
         const std::uint8_t* data = nullptr;
         std::size_t count = 0;
         if (!bytes_from(slot, slot.position, data, count)) {
-            if (mid_line)
-                line = TextLine{};
+            fail();
             return;
         }
         if (count == 0) {
@@ -186,8 +189,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
         // read never starts at the end of a line or of the file.
         int next = taken < count ? data[taken] : 0;
         if (taken == count && !look_at(slot, slot.position, next)) {
-            if (mid_line)
-                line = TextLine{};
+            fail();
             return;
         }
         if (next >= 0 && !ends_line(next)) {
