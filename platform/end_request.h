@@ -1,5 +1,5 @@
 // The end request: the one flag by which the terminal closing (SIGHUP), Ctrl+C, SIGTERM, the end
-// of the keys or a lost output end the run. Below every other part of the front end, so that
+// of the keys or a lost output end the run. Below every other file of the front end, so that
 // each may look at it.
 #pragma once
 

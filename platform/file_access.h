@@ -1,7 +1,7 @@
 // The file layer as the converter sees it: files by name, values at byte positions, text lines
 // written and read back, deletion, and the failure code of every refusal.
 //
-// Where each part lives: file_table.cpp holds the table of open files, the opens, the closes,
+// Where each job lives: file_table.cpp holds the table of open files, the opens, the closes,
 // deletion and the size; byte_access.cpp the values at positions; block_cache.cpp the read
 // blocks under the reads; write_buffer.cpp the write buffer and its hand-over to the background
 // writer; text_lines.cpp the text lines. The inline short paths below are theirs.
