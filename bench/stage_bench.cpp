@@ -22,7 +22,7 @@
 #include "bench/reference_format.h"
 #include "converter/run_state.h"
 #include "converter/stages.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 

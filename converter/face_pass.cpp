@@ -6,8 +6,8 @@
 #include "converter/record_bound.h"
 #include "converter/stages.h"
 #include "converter/stl_writer.h"
-#include "platform/console.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "converter/count_rounding.h"
 #include "converter/number_parse.h"
 #include "converter/stages.h"
-#include "platform/console.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "converter/stages.h"
-#include "platform/session.h"
+#include "platform/console/session.h"
 
 int main() {
     SessionOptions options;

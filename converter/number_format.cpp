@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 static_assert(std::numeric_limits<long double>::digits == 64,
               "long double must be the 80-bit extended format");

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "converter/run_state.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 
 // A count up to this many records reads the records missing from the file as zeros; a larger
 // one comes from a damaged header as often as not and could make a pass write without end, so

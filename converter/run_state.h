@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 
 // Every computation of the run is made in the 80-bit extended format and rounded once to the
 // width of the field that receives it.

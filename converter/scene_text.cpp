@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "converter/stages.h"
-#include "platform/console.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <emmintrin.h>
 
 #include "converter/stages.h"
-#include "platform/console.h"
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the first character of a line is the low byte of its first word");

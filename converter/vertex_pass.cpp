@@ -6,9 +6,9 @@
 #include "converter/number_format.h"
 #include "converter/record_bound.h"
 #include "converter/stages.h"
-#include "platform/console.h"
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 

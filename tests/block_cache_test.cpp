@@ -1,7 +1,7 @@
 // Tests of the read blocks under the value reads: zeros past the end, reads that see the
 // slot's own writes, and random reads and writes against a plain copy of the file.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/file_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Tests of the values at byte positions: the rounding of a position, the checks in the order of
 // the failure table, and values that keep their bits.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/fault_injection.h"
 #include "tests/file_test_support.h"
 

@@ -1,6 +1,6 @@
 // Tests of the console calls through whole sessions in pipe mode: rows, answers, the end of the
 // run, the step check and the failure box, as the transcript and the screen show them.
-#include "platform/console.h"
+#include "platform/console/console.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
-#include "platform/file_access.h"
-#include "platform/session.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
+#include "platform/console/session.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // Tests of the failure box's text and of where it stands over the screen.
-#include "platform/failure_box.h"
+#include "platform/console/failure_box.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "platform/terminal.h"
+#include "platform/console/terminal.h"
 
 namespace {
 

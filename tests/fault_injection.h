@@ -2,7 +2,7 @@
 // call on, while a FaultGuard lives, and counts every call so that a sweep can move the fault.
 #pragma once
 
-#include "platform/syscalls.h"
+#include "platform/file_layer/syscalls.h"
 
 #include <atomic>
 #include <cassert>

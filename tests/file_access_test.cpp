@@ -1,8 +1,8 @@
 // Tests of the file layer as a whole, through what the converter includes: interrupted and short
 // calls of every kind, a pending failure that silences every operation, and a sweep of faults
 // through the converter's use of the layer.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/fault_injection.h"
 #include "tests/file_test_support.h"
 

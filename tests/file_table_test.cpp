@@ -1,8 +1,8 @@
 // Tests of the table of open files: the three opens and their refusals, the closes, deletion
 // and the size of an open file, on real files; the refusals root never meets come through the
 // system-call seam.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/fault_injection.h"
 #include "tests/file_test_support.h"
 

@@ -2,8 +2,8 @@
 // a fixture that closes every file after each test.
 #pragma once
 
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Tests of the key decoder: the keys that the terminal's and a pipe's bytes give.
-#include "platform/key_decoder.h"
+#include "platform/console/key_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Tests of the keyboard thread on a pipe: what its queue keeps when the run takes no keys.
-#include "platform/end_request.h"
-#include "platform/keyboard.h"
+#include "platform/console/end_request.h"
+#include "platform/console/keyboard.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

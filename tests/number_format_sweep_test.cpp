@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 #include "tests/number_format_reference.h"
 
 namespace {

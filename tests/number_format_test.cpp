@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 #include "tests/number_format_reference.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 namespace {
 

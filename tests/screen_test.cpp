@@ -1,5 +1,5 @@
 // Tests of the screen model: the fit rule, the wrap flag, row ends, scrolling, the acting bytes.
-#include "platform/screen.h"
+#include "platform/console/screen.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "converter/run_state.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/test_support.h"
 
 struct StageFiles {

@@ -1,6 +1,6 @@
 // Tests of the terminal front end: the glyph table, the frame, raw mode and its restoring, and
 // whole sessions on a pseudo-terminal, keys typed and the screen read as a user would.
-#include "platform/terminal.h"
+#include "platform/console/terminal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/failure.h"
-#include "platform/session.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/failure.h"
+#include "platform/console/session.h"
 
 namespace {
 

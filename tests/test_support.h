@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/session.h"
+#include "platform/console/session.h"
 
 // A fresh folder that is the working folder while the object lives. On destruction the old
 // working folder comes back and the folder is removed with everything in it.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "converter/stages.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/mesh_builder.h"
 #include "tests/test_support.h"
 

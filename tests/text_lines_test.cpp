@@ -1,7 +1,7 @@
 // Tests of the text lines, written and read back: items and line ends, the line rules, lines
 // across blocks, and failed reads.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/fault_injection.h"
 #include "tests/file_test_support.h"
 

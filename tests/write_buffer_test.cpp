@@ -1,7 +1,7 @@
 // Tests of the write buffer and its hand-over to the background writer: writes that land in the
 // order made, and refused writes that keep every byte before them.
-#include "platform/failure.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/fault_injection.h"
 #include "tests/file_test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "converter/count_rounding.h"
 #include "converter/number_parse.h"
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "converter/stages.h"
-#include "platform/console.h"
-#include "platform/file_access.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/file_access.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The table of failure codes and the pending code of the running step.
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 
 namespace {

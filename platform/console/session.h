@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/end_request.h"
-#include "platform/front_end_mode.h"
+#include "platform/console/end_request.h"
+#include "platform/console/front_end_mode.h"
 
 struct SessionOptions {
     FrontEndMode mode = FrontEndMode::Pipe;

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/failure.h"
+#include "platform/file_layer/failure.h"
 
 enum class FileMode { ByteAccess, TextWriter, TextReader };
 enum class EmptyFirst { No, Yes };

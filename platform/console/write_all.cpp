@@ -1,6 +1,6 @@
 // Every byte of an output written to a descriptor, after EINTR and short writes, without waiting
 // for good on a reader that has stopped reading once the end request is up.
-#include "platform/write_all.h"
+#include "platform/console/write_all.h"
 
 #include <limits.h>
 #include <poll.h>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/end_request.h"
+#include "platform/console/end_request.h"
 
 namespace {
 

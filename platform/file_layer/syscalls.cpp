@@ -1,5 +1,5 @@
 // The real system calls behind the file layer's seam.
-#include "platform/syscalls.h"
+#include "platform/file_layer/syscalls.h"
 
 #include <fcntl.h>
 #include <errno.h>

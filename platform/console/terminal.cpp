@@ -1,5 +1,5 @@
 // The terminal: raw mode and its restoring on every way out, the code page table and the frame.
-#include "platform/terminal.h"
+#include "platform/console/terminal.h"
 
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/write_all.h"
+#include "platform/console/write_all.h"
 
 namespace {
 

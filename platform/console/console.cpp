@@ -1,16 +1,16 @@
 // The console calls of the run: rows, the line editor with its answer rule, the end of the run,
 // and the step check with the failure box.
-#include "platform/console.h"
+#include "platform/console/console.h"
 
 #include <chrono>
 #include <thread>
 
-#include "platform/failure.h"
-#include "platform/failure_box.h"
-#include "platform/file_access.h"
-#include "platform/front_end.h"
-#include "platform/keyboard.h"
-#include "platform/session.h"
+#include "platform/file_layer/failure.h"
+#include "platform/console/failure_box.h"
+#include "platform/file_layer/file_access.h"
+#include "platform/console/front_end.h"
+#include "platform/console/keyboard.h"
+#include "platform/console/session.h"
 
 namespace {
 

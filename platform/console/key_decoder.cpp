@@ -1,5 +1,5 @@
 // The key decoder: Enter, Backspace, Ctrl+C and the escape sequences of cursor and function keys.
-#include "platform/key_decoder.h"
+#include "platform/console/key_decoder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The rules of the screen model: the fit rule, row ends and scrolling, and the bytes that act.
-#include "platform/screen.h"
+#include "platform/console/screen.h"
 
 #include <cassert>
 #include <chrono>

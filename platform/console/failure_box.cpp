@@ -1,13 +1,13 @@
 // The failure box: its text, where it stands over the screen, and how each front end asks it.
-#include "platform/failure_box.h"
+#include "platform/console/failure_box.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/end_request.h"
-#include "platform/failure.h"
-#include "platform/front_end.h"
-#include "platform/keyboard.h"
+#include "platform/console/end_request.h"
+#include "platform/file_layer/failure.h"
+#include "platform/console/front_end.h"
+#include "platform/console/keyboard.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/failure.h"
-#include "platform/file_access.h"
-#include "platform/file_buffers.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
+#include "platform/file_layer/file_buffers.h"
 
 // How a refused or failed read reaches the user.
 Failure read_refusal(int error);

@@ -1,13 +1,13 @@
 // The table of open files: the three opens and their shared helper, the closes, deletion, the
 // size of an open file, and the errno of a refused open or deletion turned into its failure code.
-#include "platform/file_table.h"
+#include "platform/file_layer/file_table.h"
 
-#include "platform/block_cache.h"
-#include "platform/failure.h"
-#include "platform/file_access.h"
-#include "platform/file_buffers.h"
-#include "platform/syscalls.h"
-#include "platform/write_buffer.h"
+#include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
+#include "platform/file_layer/file_buffers.h"
+#include "platform/file_layer/syscalls.h"
+#include "platform/file_layer/write_buffer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
 // The writes of an open file: bytes that continue the ones before gather in a buffer of 256 KiB,
 // a full buffer goes to the background writer while the next one fills, any other write flushes
 // them first; a refused write keeps its bytes for the next flush, its errno turned into its code.
-#include "platform/write_buffer.h"
+#include "platform/file_layer/write_buffer.h"
 
-#include "platform/background_writer.h"
-#include "platform/block_cache.h"
-#include "platform/syscalls.h"
+#include "platform/file_layer/background_writer.h"
+#include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/syscalls.h"
 
 #include <cerrno>
 #include <cstring>

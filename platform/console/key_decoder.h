@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/front_end_mode.h"
+#include "platform/console/front_end_mode.h"
 
 enum class KeyKind {
     OneByte, // code is the key's byte: 13 Enter, 8 Backspace, 9 Tab, 27 a lone Escape, ...

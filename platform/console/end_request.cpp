@@ -1,4 +1,4 @@
 // The end request's flag.
-#include "platform/end_request.h"
+#include "platform/console/end_request.h"
 
 std::atomic<bool> g_end_request{false};

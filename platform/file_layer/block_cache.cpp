@@ -1,9 +1,9 @@
 // The read blocks of an open file: 8 blocks of 64 KiB, each read whole through the seam, the one
 // of the last read tried first, the least recently used one read over; and the errno of a
 // refused read turned into its failure code.
-#include "platform/block_cache.h"
+#include "platform/file_layer/block_cache.h"
 
-#include "platform/syscalls.h"
+#include "platform/file_layer/syscalls.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The background writer's thread and its queue.
-#include "platform/background_writer.h"
+#include "platform/file_layer/background_writer.h"
 
-#include "platform/syscalls.h"
+#include "platform/file_layer/syscalls.h"
 
 #include <pthread.h>
 #include <signal.h>

@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/background_writer.h"
-#include "platform/file_access.h"
+#include "platform/file_layer/background_writer.h"
+#include "platform/file_layer/file_access.h"
 
 // 64 KiB = one read call for about 3400 vertex records of a face file.
 inline constexpr std::uint64_t block_size = 64 * 1024;

@@ -1,11 +1,11 @@
 // Values at 1-based positions of a byte-access file: the rounding of a position and the checks of
 // the failure table, the reads that the window does not answer, through the read blocks, and the
 // writes that do not take the inline short path, through the write buffer.
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 
-#include "platform/block_cache.h"
-#include "platform/failure.h"
-#include "platform/write_buffer.h"
+#include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/write_buffer.h"
 
 #include <cassert>
 #include <cmath>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/screen.h"
+#include "platform/console/screen.h"
 
 // The UTF-8 text of the glyph of a code page 437 byte, control bytes included.
 const char* code_page_437_glyph(std::uint8_t byte);

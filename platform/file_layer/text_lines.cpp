@@ -2,12 +2,12 @@
 // lines, each taken in place in the block of the last read when it lies there whole (the short
 // path), else put together across blocks in segments of a bounded length (the long path); and the
 // reader's end of the file.
-#include "platform/file_access.h"
+#include "platform/file_layer/file_access.h"
 
-#include "platform/block_cache.h"
-#include "platform/failure.h"
-#include "platform/file_table.h"
-#include "platform/write_buffer.h"
+#include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_table.h"
+#include "platform/file_layer/write_buffer.h"
 
 #include <sys/stat.h>
 

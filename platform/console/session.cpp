@@ -11,7 +11,7 @@
 // calls exit() or throws, no function on the run's stack may be noexcept or catch everything
 // (the unwinding would stop there and end the process), and the run's thread is a bare
 // pthread, whose start routine is ours.
-#include "platform/session.h"
+#include "platform/console/session.h"
 
 #include <limits.h>
 #include <pthread.h>
@@ -26,14 +26,14 @@
 #include <cstring>
 #include <new>
 
-#include "platform/console.h"
-#include "platform/failure.h"
-#include "platform/file_access.h"
-#include "platform/front_end.h"
-#include "platform/keyboard.h"
-#include "platform/screen.h"
-#include "platform/terminal.h"
-#include "platform/write_all.h"
+#include "platform/console/console.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
+#include "platform/console/front_end.h"
+#include "platform/console/keyboard.h"
+#include "platform/console/screen.h"
+#include "platform/console/terminal.h"
+#include "platform/console/write_all.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/screen.h"
+#include "platform/console/screen.h"
 
 enum class Button { Yes, No };
 enum class BoxAnswer { Yes, No, EndRequest };

@@ -1,5 +1,5 @@
 // The keyboard thread and its queue of keys, which the run's thread waits on.
-#include "platform/keyboard.h"
+#include "platform/console/keyboard.h"
 
 #include <poll.h>
 #include <termios.h>
@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/end_request.h"
+#include "platform/console/end_request.h"
 
 namespace {
 
