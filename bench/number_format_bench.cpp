@@ -64,8 +64,7 @@ const Values& values() {
 }
 
 // Stops the program when the two formattings of one value differ.
-void expect_same(const std::string& ours, const std::string& reference, const char* what,
-                 int i) {
+void expect_same(const std::string& ours, const std::string& reference, const char* what, int i) {
     if (ours == reference)
         return;
     std::fprintf(stderr, "%s %d: \"%s\", snprintf gives \"%s\"\n", what, i, ours.c_str(),
@@ -154,11 +153,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("coordinate_field/snprintf", time_floats, v.coordinates,
                                  reference_coordinate);
     benchmark::RegisterBenchmark("colour_field/ours", time_floats, v.colours, format_colour_field);
-    benchmark::RegisterBenchmark("colour_field/snprintf", time_floats, v.colours,
-                                 reference_colour);
+    benchmark::RegisterBenchmark("colour_field/snprintf", time_floats, v.colours, reference_colour);
     benchmark::RegisterBenchmark("index_item/ours", time_indices, append_index_item);
-    benchmark::RegisterBenchmark("index_item/snprintf", time_indices,
-                                 append_reference_index_item);
+    benchmark::RegisterBenchmark("index_item/snprintf", time_indices, append_reference_index_item);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -170,8 +170,8 @@ std::string reference_vertex_text() {
     }
     for (const Vertex& v : mesh().vertices) {
         for (std::uint8_t byte : {v.red, v.green, v.blue}) {
-            append_reference_colour_field(
-                static_cast<float>(static_cast<long double>(byte) / 255), text);
+            append_reference_colour_field(static_cast<float>(static_cast<long double>(byte) / 255),
+                                          text);
             text += ' ';
         }
         text.back() = ',';
@@ -265,7 +265,8 @@ void prepare_and_check() {
 
 void count(benchmark::State& state, const char* what, double per_iteration,
            std::int64_t bytes_per_iteration) {
-    state.counters[what] = benchmark::Counter(per_iteration, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters[what] =
+        benchmark::Counter(per_iteration, benchmark::Counter::kIsIterationInvariantRate);
     state.SetBytesProcessed(state.iterations() * bytes_per_iteration);
 }
 
@@ -298,8 +299,7 @@ void time_face_passes(benchmark::State& state) {
             static_cast<std::int64_t>(run.wrl_temp_file.position + run.iv_temp_file.position);
         state.ResumeTiming();
         run_face_passes(run);
-        bytes = static_cast<std::int64_t>(run.wrl_temp_file.position +
-                                          run.iv_temp_file.position) -
+        bytes = static_cast<std::int64_t>(run.wrl_temp_file.position + run.iv_temp_file.position) -
                 before;
         close_all_files();
     }
@@ -327,7 +327,8 @@ void time_clean_up(benchmark::State& state) {
 
 int main(int argc, char** argv) {
     prepare_and_check();
-    benchmark::RegisterBenchmark("vertex_passes", time_vertex_passes)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("vertex_passes", time_vertex_passes)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("face_passes", time_face_passes)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("clean_up", time_clean_up)->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);

@@ -103,7 +103,7 @@ void scan_header(RunState& run) {
             check_step(149);
             const std::string short_name = columns(run.header_line, 9, 12);
             check_step(150);
-            if (word == "element") { // 156
+            if (word == "element") {         // 156
                 if (long_name == "vertex") { // 157
                     const std::string count_text = columns_from(run.header_line, 16);
                     check_step(158);

@@ -6,8 +6,8 @@
 
 int main() {
     SessionOptions options;
-    options.mode = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEndMode::Terminal
-                                                                 : FrontEndMode::Pipe;
+    options.mode =
+        isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEndMode::Terminal : FrontEndMode::Pipe;
     options.key_fd = STDIN_FILENO;
     options.output_fd = STDOUT_FILENO;
     enter_program_folder();

@@ -100,12 +100,12 @@ void run_converter() {
     run.is_strip_file = 0;
     check_step(113);
 
-    write_stl_head(run);  // 115-116
-    scan_header(run);     // 118-186; ends the run itself when the file cannot be converted
-    write_heads(run);     // 192-211
-    write_coordinate_pass(run); // 213-231
-    write_point_list_ends(run); // 234-248
-    write_colour_pass(run);     // 250-281
+    write_stl_head(run);         // 115-116
+    scan_header(run);            // 118-186; ends the run itself when the file cannot be converted
+    write_heads(run);            // 192-211
+    write_coordinate_pass(run);  // 213-231
+    write_point_list_ends(run);  // 234-248
+    write_colour_pass(run);      // 250-281
     write_colour_list_ends(run); // 284-296
 
     bool strip_file = run.is_strip_file == 1;

@@ -43,8 +43,8 @@ struct RunState {
     double vertex_pos = 0;
     float coord_x = 0, coord_y = 0, coord_z = 0;
     float facet[12] = {}; // facet i is facet[i - 1]: 1-3 the normal, 4-6 A, 7-9 B, 10-12 C
-    std::int64_t facets_written = 0; // the STL count at the end: one per facet begun
-    TextLine line_buffer; // the line the clean-up pass read last; blank until then
+    std::int64_t facets_written = 0;    // the STL count at the end: one per facet begun
+    TextLine line_buffer;               // the line the clean-up pass read last; blank until then
     std::vector<char> line_buffer_copy; // holds that line once its reader is closed
 };
 

@@ -11,7 +11,9 @@
 namespace {
 
 // The distance from one vertex record to the next.
-double vertex_stride(const RunState& run) { return run.is_strip_file == 1 ? 15 : 19; }
+double vertex_stride(const RunState& run) {
+    return run.is_strip_file == 1 ? 15 : 19;
+}
 
 } // namespace
 
@@ -62,9 +64,9 @@ void write_stl_facet(RunState& run, int first_step, int corner_count) {
             continue;
         }
         // Exact in the extended format for every vertex number a 32-bit index gives.
-        run.vertex_pos = static_cast<double>(
-            (static_cast<long double>(numbers[corner]) - 1) * vertex_stride(run) +
-            static_cast<long double>(run.vertex_start));
+        run.vertex_pos = static_cast<double>((static_cast<long double>(numbers[corner]) - 1) *
+                                                 vertex_stride(run) +
+                                             static_cast<long double>(run.vertex_start));
         check_step(step);
         read_float_at(run.input_file, run.vertex_pos, run.coord_x);
         check_step(step + 1);

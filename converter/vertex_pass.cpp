@@ -29,7 +29,7 @@ void write_coordinate_line(FileSlot& file, const std::string& line, Failure form
 void write_coordinate_pass(RunState& run) {
     run.vertex_start = run.read_pos;
     check_step(213);
-    float skip; // from z to the start of the next record
+    float skip;                   // from z to the start of the next record
     if (run.is_strip_file == 1) { // 215
         skip = 7;
         check_step(216);
@@ -77,7 +77,7 @@ void write_coordinate_pass(RunState& run) {
 void write_colour_pass(RunState& run) {
     run.read_pos = run.vertex_start;
     check_step(250);
-    float skip; // from z to the red byte
+    float skip;                   // from z to the red byte
     if (run.is_strip_file == 1) { // 252
         skip = 4;
         check_step(253);

@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/console/session.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
-#include "platform/console/session.h"
 #include "tests/test_support.h"
 
 namespace {
 
-std::string repeat(char c, int count) { return std::string(static_cast<std::size_t>(count), c); }
+std::string repeat(char c, int count) {
+    return std::string(static_cast<std::size_t>(count), c);
+}
 
 std::vector<std::string> first_rows(const ScriptedRun& result, int count) {
     return std::vector<std::string>(result.screen.begin(), result.screen.begin() + count);
@@ -90,15 +92,19 @@ TEST(Console, LineEditorAndAnswerRule) {
         {"blanks are kept", "  in.ply  ", "  in.ply  ", "?   in.ply"},
         {"Backspace drops the last character", "abx\bc", "abc", "? abc"},
         {"Backspace on an empty answer does nothing", "\b\bq", "q", "? q"},
-        {"a comma is refused again once the opening quote is gone", "\"a,\b\b\bx,", "x",
-         "? x"},
+        {"a comma is refused again once the opening quote is gone", "\"a,\b\b\bx,", "x", "? x"},
         {"Tab after three characters adds five blanks", "abc\tx", "abc     x", "? abc     x"},
-        {"Tab after eight characters adds eight blanks", "abcdefgh\tx",
-         "abcdefgh        x", "? abcdefgh        x"},
+        {"Tab after eight characters adds eight blanks", "abcdefgh\tx", "abcdefgh        x",
+         "? abcdefgh        x"},
         {"Tab after a closing quote is refused", "\"a\"\t", "a", "? \"a\""},
-        {"bytes that would move the cursor are ignored", "a\x0b\x0c\x1c\x1d\x1e\x1f" "b", "ab",
-         "? ab"},
-        {"7 types nothing", "a\x07" "b", "ab", "? ab"},
+        {"bytes that would move the cursor are ignored",
+         "a\x0b\x0c\x1c\x1d\x1e\x1f"
+         "b",
+         "ab", "? ab"},
+        {"7 types nothing",
+         "a\x07"
+         "b",
+         "ab", "? ab"},
         {"a cursor key byte sequence is typed as it stands in pipe mode", "\x1b[A", "\x1b[A",
          "? \x1b[A"},
         {"Enter alone gives the empty text", "", "", "?"},
@@ -128,14 +134,22 @@ TEST(Console, LongAnswersRunOnAndStopAt255Characters) {
     // 78 = 80 columns less "? ". 255 = 78 + 80 + 80 + 17.
     const std::string full = repeat('a', 254) + "c";
     const Case cases[] = {
-        {"100 characters run on into the next row", repeat('a', 100), repeat('a', 100),
+        {"100 characters run on into the next row",
+         repeat('a', 100),
+         repeat('a', 100),
          {"? " + repeat('a', 78), repeat('a', 22), "? z", "", ""}},
-        {"the 256th character is ignored", full + "b", full,
+        {"the 256th character is ignored",
+         full + "b",
+         full,
          {"? " + repeat('a', 78), repeat('a', 80), repeat('a', 80), repeat('a', 16) + "c", "? z"}},
-        {"Backspace after the 256th removes the 255th", full + "b\b", repeat('a', 254),
+        {"Backspace after the 256th removes the 255th",
+         full + "b\b",
+         repeat('a', 254),
          {"? " + repeat('a', 78), repeat('a', 80), repeat('a', 80), repeat('a', 16), "? z"}},
-        {"Backspace at the start of a row goes back to the row above", repeat('a', 79) + "\b",
-         repeat('a', 78), {"? " + repeat('a', 78), "? z", "", "", ""}},
+        {"Backspace at the start of a row goes back to the row above",
+         repeat('a', 79) + "\b",
+         repeat('a', 78),
+         {"? " + repeat('a', 78), "? z", "", "", ""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

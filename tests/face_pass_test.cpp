@@ -110,9 +110,8 @@ TEST(FacePass, StlCountIsTheNumberOfFacetsWritten) {
         std::size_t facets;
     };
     const Case cases[] = {
-        {"negative face count", face_header(3, 0).replace(face_header(3, 0).find("face 0"), 6,
-                                                          "face -1"),
-         0},
+        {"negative face count",
+         face_header(3, 0).replace(face_header(3, 0).find("face 0"), 6, "face -1"), 0},
         {"face count as given", face_header(3, 1), 1},
     };
     for (const Case& c : cases) {

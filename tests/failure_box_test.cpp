@@ -17,7 +17,9 @@ std::string drawn_row(const Screen& screen, int row) {
     return text;
 }
 
-std::string dots(int count) { return std::string(static_cast<std::size_t>(count), '.'); }
+std::string dots(int count) {
+    return std::string(static_cast<std::size_t>(count), '.');
+}
 
 Screen dotted_screen() {
     Screen screen;
@@ -43,14 +45,9 @@ TEST(FailureBox, DrawnCentredOverTheScreen) {
     const Screen screen = dotted_screen();
     // 27 columns wide = 21 for the caption with its blanks + 3 on each side; rows 9 to 16.
     const std::string rows[] = {
-        "╔══ Unhandled Error #76 ══╗",
-        "║                         ║",
-        "║  Line:99                ║",
-        "║  Path not found         ║",
-        "║  Continue?              ║",
-        "║                         ║",
-        "║    [ Yes ]      No      ║",
-        "╚═════════════════════════╝",
+        "╔══ Unhandled Error #76 ══╗", "║                         ║", "║  Line:99                ║",
+        "║  Path not found         ║", "║  Continue?              ║", "║                         ║",
+        "║    [ Yes ]      No      ║", "╚═════════════════════════╝",
     };
     Screen boxed = screen_with_failure_box(screen, failure_box_text(76, 99), Button::Yes);
     for (int row = 1; row <= 25; ++row) {
@@ -76,7 +73,6 @@ TEST(FailureBox, WidensForALongCaption) {
     Screen boxed = screen_with_failure_box(dotted_screen(),
                                            failure_box_text(2147483647, 2147483647), Button::Yes);
     // 27 + 2 blanks + 3 on each side = 35 columns, from column 23.
-    EXPECT_EQ(drawn_row(boxed, 9),
-              dots(22) + "╔══ Unhandled Error #2147483647 ══╗" + dots(23));
+    EXPECT_EQ(drawn_row(boxed, 9), dots(22) + "╔══ Unhandled Error #2147483647 ══╗" + dots(23));
     EXPECT_EQ(drawn_row(boxed, 11), dots(22) + "║  Line:2147483647                ║" + dots(23));
 }

@@ -18,7 +18,7 @@ const char* const press = "Press any key to continue\n";
 TEST(HeaderScan, PrintsWhatItFoundAndStopsWhereItMust) {
     struct Case {
         const char* name;
-        std::string header; // the whole input file
+        std::string header;   // the whole input file
         std::string messages; // the transcript after the names row
     };
     const Case cases[] = {
@@ -32,7 +32,8 @@ TEST(HeaderScan, PrintsWhatItFoundAndStopsWhereItMust) {
          "end_header\n",
          std::string(" VERTEX not found!\n FACE not found!\n Found tristrips FACE not needed!\n") +
              press},
-        {"no faces", face_header(8, 0), std::string(" FACE not found!\n") + no_strips + cannot + press},
+        {"no faces", face_header(8, 0),
+         std::string(" FACE not found!\n") + no_strips + cannot + press},
         {"two blanks before the count",
          "ply\nformat binary_little_endian 1.0\nelement vertex  8\nelement face 12\nend_header\n",
          std::string(no_strips) + press},
@@ -125,14 +126,15 @@ TEST(HeaderScan, CountTextsGiveTheirCounts) {
         std::size_t facets;
     };
     const Case cases[] = {
-        {"12abc", 12}, {"1 000", 1000}, {"1,000", 1}, {"1e3", 1000}, {"2.5", 2},
+        {"12abc", 12}, {"1 000", 1000}, {"1,000", 1}, {"1e3", 1000},     {"2.5", 2},
         {"3.5", 4},    {"&H10", 16},    {"&O17", 15}, {"4294967301", 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count_text);
         TempFolder folder;
-        folder.write_file("in.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 1\nelement face " +
-                                 std::string(c.count_text) + "\nend_header\n");
+        folder.write_file("in.ply",
+                          "ply\nformat binary_little_endian 1.0\nelement vertex 1\nelement face " +
+                              std::string(c.count_text) + "\nend_header\n");
 
         convert("in.ply\nout\n\n");
 
@@ -143,7 +145,7 @@ TEST(HeaderScan, CountTextsGiveTheirCounts) {
 TEST(HeaderScan, OverflowingBasedCountFailsWithOverflowAndCountsZero) {
     TempFolder folder;
     folder.write_file("in.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 1\n"
-                         "element face &H11111111111111111\nend_header\n");
+                                "element face &H11111111111111111\nend_header\n");
 
     ScriptedRun result = convert("in.ply\nout\ny\n\n");
 
@@ -161,7 +163,6 @@ TEST(HeaderScan, LongHeaderLineEndsAtTheBound) {
 
     ScriptedRun result = convert("in.ply\nout\n\n");
 
-    EXPECT_EQ(result.transcript,
-              standard_dialogue() + " end_header not found!\n" + cannot + press);
+    EXPECT_EQ(result.transcript, standard_dialogue() + " end_header not found!\n" + cannot + press);
     EXPECT_EQ(folder.read_file("out.stl").size(), 80u);
 }

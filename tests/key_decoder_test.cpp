@@ -51,7 +51,10 @@ TEST(KeyDecoder, TerminalKeys) {
         {"CR LF is two Enters at a terminal", "\r\n", "13 13"},
         {"DEL is Backspace", "\x7f", "8"},
         {"Ctrl+H is Backspace", "\x08", "8"},
-        {"Ctrl+C is the break", "a\x03" "b", "97 break 98"},
+        {"Ctrl+C is the break",
+         "a\x03"
+         "b",
+         "97 break 98"},
         {"cursor up", "\x1b[A", "two:A"},
         {"right arrow in application mode", "\x1bOC", "two:C"},
         {"F1", "\x1bOP", "two:P"},

@@ -37,24 +37,21 @@ inline std::uint32_t bits_of(float value) {
 
 // A header of the face layout: counts and properties as a PLY reader expects them.
 inline std::string face_header(std::size_t vertex_count, std::size_t face_count) {
-    return "ply\nformat binary_little_endian 1.0\nelement vertex " +
-           std::to_string(vertex_count) +
+    return "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(vertex_count) +
            "\nproperty float x\nproperty float y\nproperty float z\nproperty float intensity\n"
            "property uchar red\nproperty uchar green\nproperty uchar blue\nelement face " +
            std::to_string(face_count) + "\nproperty list uchar int vertex_indices\nend_header\n";
 }
 
 inline std::string strip_header(std::size_t vertex_count) {
-    return "ply\nformat binary_little_endian 1.0\nelement vertex " +
-           std::to_string(vertex_count) +
+    return "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(vertex_count) +
            "\nproperty float x\nproperty float y\nproperty float z\n"
            "property uchar red\nproperty uchar green\nproperty uchar blue\n"
            "element tristrips 1\nproperty list int int vertex_indices\nend_header\n";
 }
 
 // 19 bytes: x, y, z, four skipped bytes, red, green, blue.
-inline void append_face_vertex(std::string& bytes, const TestVertex& v,
-                               std::uint32_t skipped = 0) {
+inline void append_face_vertex(std::string& bytes, const TestVertex& v, std::uint32_t skipped = 0) {
     append_float(bytes, v.x);
     append_float(bytes, v.y);
     append_float(bytes, v.z);

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 const std::vector<std::string> example_wrl = {
     "#VRML V2.0 utf8",
     "# Convert BINARY .ply to .wrl (vrml) . by Morvantellis . morvantellis.example",
@@ -84,7 +83,8 @@ const std::vector<std::string> example_iv = {
 };
 
 std::string example_stl_head() {
-    std::string head = "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
+    std::string head =
+        "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
     head.resize(80, ' ');
     return head;
 }
@@ -146,9 +146,8 @@ TEST(Run, NamesComeFromTheAnswers) {
 
         ScriptedRun result = convert(c.first_answer + "\n" + c.second_answer + "\n\n");
 
-        EXPECT_EQ(result.transcript,
-                  dialogue(c.first_answer, c.second_answer, c.names_row) +
-                      " NO tristrips found!\nPress any key to continue\n");
+        EXPECT_EQ(result.transcript, dialogue(c.first_answer, c.second_answer, c.names_row) +
+                                         " NO tristrips found!\nPress any key to continue\n");
         EXPECT_EQ(folder.read_file(c.wrl_name), crlf_text(example_wrl));
     }
 }
@@ -263,9 +262,9 @@ TEST(Run, BytesThatCannotReachTheirFileAtTheEndAreReported) {
     ScriptedRun result = convert("in.ply\nout\ny\n\n");
 
     EXPECT_EQ(result.end, RunEnd::KeyAfterPrompt);
-    EXPECT_EQ(result.transcript, standard_dialogue() +
-                                     " FACE not found!\n NO tristrips found!\nCAN NOT PROCESS FILE\n"
-                                     "Unhandled Error #75\nLine:186\nPath/File access error\n"
-                                     "Continue?\nPress any key to continue\n");
+    EXPECT_EQ(result.transcript,
+              standard_dialogue() + " FACE not found!\n NO tristrips found!\nCAN NOT PROCESS FILE\n"
+                                    "Unhandled Error #75\nLine:186\nPath/File access error\n"
+                                    "Continue?\nPress any key to continue\n");
     EXPECT_TRUE(guard.reached());
 }

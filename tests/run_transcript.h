@@ -45,7 +45,9 @@ inline std::string dialogue(const std::string& input_name, const std::string& ba
     return answers(input_name, base_name) + names_row + "\n";
 }
 
-inline ScriptedRun convert(const std::string& keys) { return run_scripted(keys, run_converter); }
+inline ScriptedRun convert(const std::string& keys) {
+    return run_scripted(keys, run_converter);
+}
 
 // The transcript of a run of in.ply into out up to the names row.
 inline std::string standard_dialogue() {

@@ -29,7 +29,9 @@ std::vector<std::string> first_rows(const Screen& screen, int count) {
     return rows;
 }
 
-std::string repeat(char c, int count) { return std::string(static_cast<std::size_t>(count), c); }
+std::string repeat(char c, int count) {
+    return std::string(static_cast<std::size_t>(count), c);
+}
 
 } // namespace
 
@@ -45,19 +47,54 @@ TEST(Screen, FitRuleAndWrapFlag) {
         bool wrap_pending;
     };
     const Case cases[] = {
-        {"30 characters in column 60 start the next row", repeat('p', 59), repeat('t', 30),
-         {repeat('p', 59), repeat('t', 30), ""}, 2, 31, false},
-        {"21 characters in column 60 fit and end in column 80", repeat('p', 59), repeat('t', 21),
-         {repeat('p', 59) + repeat('t', 21), "", ""}, 1, 80, true},
-        {"100 characters in column 1 run on", "", repeat('t', 100),
-         {repeat('t', 80), repeat('t', 20), ""}, 2, 21, false},
-        {"81 characters in column 5 start the next row and run on", "abcd", repeat('t', 81),
-         {"abcd", repeat('t', 80), "t"}, 3, 2, false},
-        {"after a filled row the next text starts the next row", repeat('p', 80), "abc",
-         {repeat('p', 80), "abc", ""}, 2, 4, false},
-        {"an empty text after a filled row leaves the flag", repeat('p', 80), "",
-         {repeat('p', 80), "", ""}, 1, 80, true},
-        {"an empty text in column 80 fits", repeat('p', 79), "", {repeat('p', 79), "", ""}, 1, 80,
+        {"30 characters in column 60 start the next row",
+         repeat('p', 59),
+         repeat('t', 30),
+         {repeat('p', 59), repeat('t', 30), ""},
+         2,
+         31,
+         false},
+        {"21 characters in column 60 fit and end in column 80",
+         repeat('p', 59),
+         repeat('t', 21),
+         {repeat('p', 59) + repeat('t', 21), "", ""},
+         1,
+         80,
+         true},
+        {"100 characters in column 1 run on",
+         "",
+         repeat('t', 100),
+         {repeat('t', 80), repeat('t', 20), ""},
+         2,
+         21,
+         false},
+        {"81 characters in column 5 start the next row and run on",
+         "abcd",
+         repeat('t', 81),
+         {"abcd", repeat('t', 80), "t"},
+         3,
+         2,
+         false},
+        {"after a filled row the next text starts the next row",
+         repeat('p', 80),
+         "abc",
+         {repeat('p', 80), "abc", ""},
+         2,
+         4,
+         false},
+        {"an empty text after a filled row leaves the flag",
+         repeat('p', 80),
+         "",
+         {repeat('p', 80), "", ""},
+         1,
+         80,
+         true},
+        {"an empty text in column 80 fits",
+         repeat('p', 79),
+         "",
+         {repeat('p', 79), "", ""},
+         1,
+         80,
          false},
     };
     for (const Case& c : cases) {
@@ -79,8 +116,8 @@ TEST(Screen, RowEndAfterFilledRowLeavesNoEmptyRow) {
     end_row(screen);
     print_text(screen, "next");
     end_row(screen);
-    EXPECT_EQ(first_rows(screen, 3), (std::vector<std::string>{
-                                         repeat('p', 59) + repeat('t', 21), "next", ""}));
+    EXPECT_EQ(first_rows(screen, 3),
+              (std::vector<std::string>{repeat('p', 59) + repeat('t', 21), "next", ""}));
     EXPECT_EQ(g_ended_rows, (std::vector<std::string>{repeat('p', 59) + repeat('t', 21), "next"}));
     EXPECT_EQ(screen.row, 3);
     EXPECT_EQ(screen.column, 1);
@@ -124,24 +161,57 @@ TEST(Screen, BytesThatAct) {
     const Case cases[] = {
         {"13 at the end leaves an empty row", {"header\r"}, {"header", "", ""}, 3, 1, true},
         {"10 and 13 end the row", {"a\nb\rc"}, {"a", "b", "c"}, 3, 2, false},
-        {"9 from column 1 goes to column 9", {"\tx"}, {repeat(' ', 8) + "x", "", ""}, 1, 10,
-         false},
+        {"9 from column 1 goes to column 9", {"\tx"}, {repeat(' ', 8) + "x", "", ""}, 1, 10, false},
         {"9 from column 8 draws one blank", {"abcdefg\tx"}, {"abcdefg x", "", ""}, 1, 10, false},
         {"9 in column 73 goes past column 80 to the next row",
-         {repeat('p', 72) + "\tx"}, {repeat('p', 72), "x", ""}, 2, 2, false},
+         {repeat('p', 72) + "\tx"},
+         {repeat('p', 72), "x", ""},
+         2,
+         2,
+         false},
         {"9 as the last byte in column 75 waits in column 80",
-         {repeat('p', 74) + "\t"}, {repeat('p', 74), "", ""}, 1, 80, false},
-        {"11 goes to column 1 of the first row", {"abc\ndef\x0bX"}, {"Xbc", "def", ""}, 1, 2,
+         {repeat('p', 74) + "\t"},
+         {repeat('p', 74), "", ""},
+         1,
+         80,
+         false},
+        {"11 goes to column 1 of the first row",
+         {"abc\ndef\x0bX"},
+         {"Xbc", "def", ""},
+         1,
+         2,
          false},
         {"12 clears the region", {"abc\ndef\x0cX"}, {"X", "", ""}, 1, 2, false},
-        {"28 moves right", {"a\x1c" "b"}, {"a b", "", ""}, 1, 4, false},
-        {"28 in column 80 goes to the next row", {repeat('p', 79) + "\x1c" + "b"},
-         {repeat('p', 79), "b", ""}, 2, 2, false},
+        {"28 moves right",
+         {"a\x1c"
+          "b"},
+         {"a b", "", ""},
+         1,
+         4,
+         false},
+        {"28 in column 80 goes to the next row",
+         {repeat('p', 79) + "\x1c" + "b"},
+         {repeat('p', 79), "b", ""},
+         2,
+         2,
+         false},
         {"29 moves left", {"ab\x1dX"}, {"aX", "", ""}, 1, 3, false},
         {"29 in column 1 of row 1 stays", {"\x1dX"}, {"X", "", ""}, 1, 2, false},
         {"30 moves up, not above row 1", {"a\nb\x1e\x1e\x1eX"}, {"aX", "b", ""}, 1, 3, false},
-        {"31 moves down", {"a\x1f" "b"}, {"a", " b", ""}, 2, 3, false},
-        {"7 draws nothing", {"a\x07" "b"}, {"ab", "", ""}, 1, 3, false},
+        {"31 moves down",
+         {"a\x1f"
+          "b"},
+         {"a", " b", ""},
+         2,
+         3,
+         false},
+        {"7 draws nothing",
+         {"a\x07"
+          "b"},
+         {"ab", "", ""},
+         1,
+         3,
+         false},
         {"0 is drawn", {std::string("a\0b", 3)}, {std::string("a\0b", 3), "", ""}, 1, 4, false},
     };
     for (const Case& c : cases) {
@@ -192,7 +262,9 @@ TEST(Screen, BottomRowAloneScrollsAlone) {
     EXPECT_EQ(screen.column, 1);
     end_row(screen);
     EXPECT_EQ(row_text(screen, 25), "");
-    print_bytes(screen, repeat('t', 80) + "tail\x0c" "X\x0b\x1e" "Y");
+    print_bytes(screen, repeat('t', 80) + "tail\x0c"
+                                          "X\x0b\x1e"
+                                          "Y");
     for (int i = 1; i <= 24; ++i)
         EXPECT_EQ(row_text(screen, i), "row " + std::to_string(i));
     // 12 clears row 25 alone; 11 and 30 stay in it.

@@ -20,7 +20,10 @@ TEST(FacetNormal, IsTheCrossProductWithOneRoundingPerComponent) {
         {"equal corners", {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {0, 0, 0}},
         {"corners on one line", {0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {0, 0, 0}},
         // Products rounded to 32 bits would cancel to 0.
-        {"exact products", {0, 1 + p23, 1 + p22}, {0, 1, 1 + p23}, {0, 0, 0},
+        {"exact products",
+         {0, 1 + p23, 1 + p22},
+         {0, 1, 1 + p23},
+         {0, 0, 0},
          {std::ldexp(1.f, -46), 0, 0}},
         // 1 - 2^-25 - 2^-55 rounded once to 64 bits, then to 32: the float below 1; a first
         // rounding to 53 bits would give 1.

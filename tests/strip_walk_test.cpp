@@ -108,10 +108,14 @@ TEST(StripWalk, FirstTriangleIsAlwaysWritten) {
     };
     const Case cases[] = {
         {"three indices", {0, 1, 2}, " 0 ,  2 ,  1 , -1,\r\n", {corners({0, 2, 1})}},
-        {"a marker among the first three", {0, 1, -1, 2, 3}, " 0 , -1 ,  1 , -1,\r\n",
+        {"a marker among the first three",
+         {0, 1, -1, 2, 3},
+         " 0 , -1 ,  1 , -1,\r\n",
          {corners({0, -1, 1})}},
-        {"a record ending in a marker and two in a row", {0, 1, 2, -1, -1, 3, 4, 5},
-         " 0 ,  2 ,  1 , -1,\r\n 3 ,  4 ,  5 , -1,\r\n", {corners({0, 2, 1}), corners({3, 4, 5})}},
+        {"a record ending in a marker and two in a row",
+         {0, 1, 2, -1, -1, 3, 4, 5},
+         " 0 ,  2 ,  1 , -1,\r\n 3 ,  4 ,  5 , -1,\r\n",
+         {corners({0, 2, 1}), corners({3, 4, 5})}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "platform/console/console.h"
-#include "platform/file_layer/failure.h"
 #include "platform/console/session.h"
+#include "platform/file_layer/failure.h"
 
 namespace {
 
@@ -170,11 +170,10 @@ TEST(Terminal, CodePageGlyphs) {
         const char* glyph;
     };
     const Case cases[] = {
-        {0, " "},    {1, "☺"},   {7, "•"},   {9, "○"},   {10, "◙"},  {13, "♪"},
-        {27, "←"},   {31, "▼"},  {32, " "},  {65, "A"},  {92, "\\"}, {126, "~"},
-        {127, "⌂"},  {128, "Ç"}, {130, "é"}, {176, "░"}, {179, "│"}, {186, "║"},
-        {201, "╔"},  {205, "═"}, {219, "█"}, {224, "α"}, {227, "π"}, {228, "Σ"},
-        {251, "√"},  {254, "■"}, {255, "\xc2\xa0"},
+        {0, " "},   {1, "☺"},   {7, "•"},   {9, "○"},   {10, "◙"},  {13, "♪"},         {27, "←"},
+        {31, "▼"},  {32, " "},  {65, "A"},  {92, "\\"}, {126, "~"}, {127, "⌂"},        {128, "Ç"},
+        {130, "é"}, {176, "░"}, {179, "│"}, {186, "║"}, {201, "╔"}, {205, "═"},        {219, "█"},
+        {224, "α"}, {227, "π"}, {228, "Σ"}, {251, "√"}, {254, "■"}, {255, "\xc2\xa0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.byte);
@@ -287,29 +286,60 @@ TEST(Terminal, SessionEndsRestoreTheTerminal) {
     const char* box = "Unhandled Error #76";
     const Case cases[] = {
         {"an answer and the final key",
-         {{enter_alternate, "in.plx\x7fy\r"}, {prompt, "x"}}, answer_and_end,
-         RunEnd::KeyAfterPrompt, {"Name:", "? in.ply", prompt}},
-        {"a cursor key ends the final wait", {{enter_alternate, "\r"}, {prompt, "\x1b[A"}},
-         answer_and_end, RunEnd::KeyAfterPrompt, {"Name:", "?", prompt}},
+         {{enter_alternate, "in.plx\x7fy\r"}, {prompt, "x"}},
+         answer_and_end,
+         RunEnd::KeyAfterPrompt,
+         {"Name:", "? in.ply", prompt}},
+        {"a cursor key ends the final wait",
+         {{enter_alternate, "\r"}, {prompt, "\x1b[A"}},
+         answer_and_end,
+         RunEnd::KeyAfterPrompt,
+         {"Name:", "?", prompt}},
         {"keys typed before the prompt do not end the wait",
-         {{enter_alternate, "a\rzz"}, {prompt, "x"}}, answer_and_end, RunEnd::KeyAfterPrompt,
+         {{enter_alternate, "a\rzz"}, {prompt, "x"}},
+         answer_and_end,
+         RunEnd::KeyAfterPrompt,
          {"Name:", "? a", prompt}},
-        {"Ctrl+C during an answer", {{enter_alternate, "ab"}, {"? ab", "\x03"}}, answer_and_end,
-         RunEnd::EndRequest, {"Name:", "? ab", ""}},
-        {"Ctrl+C at the final wait", {{enter_alternate, "\r"}, {prompt, "\x03"}}, answer_and_end,
-         RunEnd::EndRequest, {"Name:", "?", prompt}},
-        {"y in the box", {{box, "y"}, {prompt, "x"}}, fail_then_end, RunEnd::KeyAfterPrompt,
+        {"Ctrl+C during an answer",
+         {{enter_alternate, "ab"}, {"? ab", "\x03"}},
+         answer_and_end,
+         RunEnd::EndRequest,
+         {"Name:", "? ab", ""}},
+        {"Ctrl+C at the final wait",
+         {{enter_alternate, "\r"}, {prompt, "\x03"}},
+         answer_and_end,
+         RunEnd::EndRequest,
+         {"Name:", "?", prompt}},
+        {"y in the box",
+         {{box, "y"}, {prompt, "x"}},
+         fail_then_end,
+         RunEnd::KeyAfterPrompt,
          {"before", "after", prompt}},
-        {"Enter takes Yes first", {{box, "\r"}, {prompt, "x"}}, fail_then_end,
-         RunEnd::KeyAfterPrompt, {"before", "after", prompt}},
-        {"Tab twice then Enter is Yes", {{box, "\t\t\r"}, {prompt, "x"}}, fail_then_end,
-         RunEnd::KeyAfterPrompt, {"before", "after", prompt}},
+        {"Enter takes Yes first",
+         {{box, "\r"}, {prompt, "x"}},
+         fail_then_end,
+         RunEnd::KeyAfterPrompt,
+         {"before", "after", prompt}},
+        {"Tab twice then Enter is Yes",
+         {{box, "\t\t\r"}, {prompt, "x"}},
+         fail_then_end,
+         RunEnd::KeyAfterPrompt,
+         {"before", "after", prompt}},
         {"n in the box", {{box, "n"}}, fail_then_end, RunEnd::AnswerNo, {"before", "", ""}},
-        {"right arrow then Enter is No", {{box, "\x1b[C\r"}}, fail_then_end, RunEnd::AnswerNo,
+        {"right arrow then Enter is No",
+         {{box, "\x1b[C\r"}},
+         fail_then_end,
+         RunEnd::AnswerNo,
          {"before", "", ""}},
-        {"Tab then Enter is No", {{box, "\t\r"}}, fail_then_end, RunEnd::AnswerNo,
+        {"Tab then Enter is No",
+         {{box, "\t\r"}},
+         fail_then_end,
+         RunEnd::AnswerNo,
          {"before", "", ""}},
-        {"Ctrl+C in the box", {{box, "\x03"}}, fail_then_end, RunEnd::EndRequest,
+        {"Ctrl+C in the box",
+         {{box, "\x03"}},
+         fail_then_end,
+         RunEnd::EndRequest,
          {"before", "", ""}},
     };
     for (const Case& c : cases) {
@@ -329,8 +359,8 @@ TEST(Terminal, SessionEndsRestoreTheTerminal) {
 }
 
 TEST(Terminal, BoxIsDrawnAndTheScreenPutBack) {
-    TerminalRun result = run_in_terminal({{"Unhandled Error #76", "y"}, {"Press any", "x"}},
-                                         fail_then_end);
+    TerminalRun result =
+        run_in_terminal({{"Unhandled Error #76", "y"}, {"Press any", "x"}}, fail_then_end);
     // The box's text is in the frame, and the frame after it is the screen again.
     std::size_t box = result.output.find("║  Path not found");
     ASSERT_NE(box, std::string::npos);

@@ -60,9 +60,11 @@ TEST(TextCleanup, CleansEveryLine) {
         {"tab is no blank", "\ta \t b", "\ta \t b"},
         // The whole line reaches the final file: a long face keeps its end.
         {"face line of 89 characters",
-         " 0 ,  1 ,  2 ,  3 ,  4 ,  5 ,  6 ,  7 ,  8 ,  9 ,  10 ,  11 ,  12 ,  13 ,  14 ,  15 , -1,",
+         " 0 ,  1 ,  2 ,  3 ,  4 ,  5 ,  6 ,  7 ,  8 ,  9 ,  10 ,  11 ,  12 ,  13 ,  14 ,  15 , "
+         "-1,",
          "0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, -1,"},
-        {"comment line", "# Convert BINARY .ply to .iv (Inventor) by Morvantellis  morvantellis.example     ",
+        {"comment line",
+         "# Convert BINARY .ply to .iv (Inventor) by Morvantellis  morvantellis.example     ",
          "# Convert BINARY .ply to .iv (Inventor) by Morvantellis morvantellis.example"},
     };
     for (const Case& c : cases) {

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/file_layer/failure.h"
 #include "platform/console/failure_box.h"
-#include "platform/file_layer/file_access.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
 #include "platform/console/session.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 
@@ -37,7 +37,9 @@ std::string answer_value(const std::string& answer) {
     return answer;
 }
 
-void pause_for_bell() { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
+void pause_for_bell() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+}
 
 // Waits for the next key of an answer. The end request, or the end of the keys, ends the run
 // here.

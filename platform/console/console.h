@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_layer/failure.h"
 #include "platform/console/end_request.h"
+#include "platform/file_layer/failure.h"
 
 // Prints the texts on the current row, each by the fit rule, then ends the row. With no texts
 // it only ends the row.

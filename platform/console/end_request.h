@@ -10,5 +10,9 @@
 extern std::atomic<bool> g_end_request;
 static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the end request");
 
-inline void raise_end_request() { g_end_request = true; }
-inline bool end_requested() { return g_end_request.load(); }
+inline void raise_end_request() {
+    g_end_request = true;
+}
+inline bool end_requested() {
+    return g_end_request.load();
+}

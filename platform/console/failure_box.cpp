@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "platform/console/end_request.h"
-#include "platform/file_layer/failure.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
+#include "platform/file_layer/failure.h"
 
 namespace {
 
@@ -72,7 +72,9 @@ BoxAnswer ask_in_pipe(const FailureBoxText& text) {
     }
 }
 
-Button other_button(Button focus) { return focus == Button::Yes ? Button::No : Button::Yes; }
+Button other_button(Button focus) {
+    return focus == Button::Yes ? Button::No : Button::Yes;
+}
 
 BoxAnswer ask_in_terminal(const FailureBoxText& text) {
     Button focus = Button::Yes;

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "platform/console/screen.h"
 #include "platform/console/front_end_mode.h"
+#include "platform/console/screen.h"
 
 // The one screen of the run.
 Screen& console_screen();

@@ -90,7 +90,9 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
     }
 }
 
-bool escape_pending(const KeyDecoder& decoder) { return decoder.state != DecoderState::Ground; }
+bool escape_pending(const KeyDecoder& decoder) {
+    return decoder.state != DecoderState::Ground;
+}
 
 void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys) {
     if (decoder.state == DecoderState::Escape)

@@ -66,7 +66,8 @@ bool queue_keys(const std::vector<Key>& keys, FrontEndMode mode) {
             return false;
         for (const Key& key : keys) {
             if (key.kind == KeyKind::Break)
-                raise_end_request(); // decided: the break key ends the run as closing the window does
+                raise_end_request(); // decided: the break key ends the run as closing the window
+                                     // does
             else if (g_queue.keys.size() < queue_bound)
                 g_queue.keys.push_back(key);
         }

@@ -1,8 +1,8 @@
 // The keyboard thread: reads the key bytes, decodes them and queues the keys for the run.
 #pragma once
 
-#include "platform/console/key_decoder.h"
 #include "platform/console/front_end_mode.h"
+#include "platform/console/key_decoder.h"
 
 // Starts reading key_fd on a thread of its own, with an empty queue. False when the system
 // gives no thread for it, or no pipe to stop it by.

@@ -27,13 +27,13 @@
 #include <new>
 
 #include "platform/console/console.h"
-#include "platform/file_layer/failure.h"
-#include "platform/file_layer/file_access.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
 #include "platform/console/screen.h"
 #include "platform/console/terminal.h"
 #include "platform/console/write_all.h"
+#include "platform/file_layer/failure.h"
+#include "platform/file_layer/file_access.h"
 
 namespace {
 
@@ -43,14 +43,15 @@ void (*g_run)() = nullptr;
 pthread_t g_run_thread;
 RunEnd g_run_end = RunEnd::EndRequest;
 
-
 struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
 struct sigaction g_saved_interrupt;
 struct sigaction g_saved_broken_pipe;
 struct sigaction g_saved_file_size;
 
-void on_end_signal(int) { g_end_request = true; }
+void on_end_signal(int) {
+    g_end_request = true;
+}
 
 // Catches signal_number with on_end_signal and keeps its action before in saved; a signal that
 // the program started with ignored stays ignored. A parent ignores one so that it does not end
@@ -100,7 +101,9 @@ void write_output(const std::string& bytes) {
 }
 
 // Pipe mode: every row that ends is a line of the transcript.
-void write_ended_row(const Screen& screen, int row) { write_output_line(row_text(screen, row)); }
+void write_ended_row(const Screen& screen, int row) {
+    write_output_line(row_text(screen, row));
+}
 
 // The run's thread is made before the front end is set up and waits here until it is.
 pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
@@ -134,12 +137,17 @@ void* run_thread_main(void*) {
 
 } // namespace
 
+Screen& console_screen() {
+    return g_screen;
+}
 
-Screen& console_screen() { return g_screen; }
+FrontEndMode front_end_mode() {
+    return g_options.mode;
+}
 
-FrontEndMode front_end_mode() { return g_options.mode; }
-
-void show_screen() { show_frame(g_screen); }
+void show_screen() {
+    show_frame(g_screen);
+}
 
 void show_frame(const Screen& screen) {
     if (g_options.mode == FrontEndMode::Terminal)
@@ -220,9 +228,9 @@ void stop_run(RunEnd how) {
     ::pthread_exit(nullptr);
 }
 
-
-
-std::string screen_row(int row) { return row_text(g_screen, row); }
+std::string screen_row(int row) {
+    return row_text(g_screen, row);
+}
 
 void enter_program_folder() {
     char path[PATH_MAX];

@@ -40,8 +40,8 @@ void write_loop() {
             w.queue.pop_front();
         }
         int error = 0;
-        const std::size_t written = write_fully(write->fd, write->offset, write->data,
-                                                write->size, error);
+        const std::size_t written =
+            write_fully(write->fd, write->offset, write->data, write->size, error);
         {
             std::lock_guard<std::mutex> hold(w.lock);
             write->written = written;
@@ -82,7 +82,8 @@ void start_background_write(BackgroundWrite& write) {
         }
         if (!w.has_thread) {
             write.error = 0;
-            write.written = write_fully(write.fd, write.offset, write.data, write.size, write.error);
+            write.written =
+                write_fully(write.fd, write.offset, write.data, write.size, write.error);
             return;
         }
         write.busy = true;

@@ -18,7 +18,8 @@ CacheBlock* block_at(FileSlot& slot, std::uint64_t offset);
 
 // Whether the block holds all size bytes at offset.
 inline bool holds_bytes(const CacheBlock& block, std::uint64_t offset, std::size_t size) {
-    return block.last_use != 0 && offset >= block.start && offset - block.start + size <= block.length;
+    return block.last_use != 0 && offset >= block.start &&
+           offset - block.start + size <= block.length;
 }
 
 // The block that holds all size bytes at offset, taken as block_at takes it; null when no

@@ -75,8 +75,8 @@ void write_bytes_at(FileSlot& slot, double position, const std::uint8_t* data, s
 // value. Every other read takes read_bytes_at, whose checks then find what this one found.
 bool read_value(FileSlot& slot, double position, std::uint8_t* out, std::size_t size) {
     std::uint64_t offset = 0;
-    if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
-        !slot.may_read || !whole_offset(position, offset) || has_unwritten(*slot.file))
+    if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess || !slot.may_read ||
+        !whole_offset(position, offset) || has_unwritten(*slot.file))
         return read_bytes_at(slot, position, out, size);
     const CacheBlock* block = block_holding(*slot.file, offset, size);
     if (!block)

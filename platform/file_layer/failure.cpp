@@ -1,7 +1,6 @@
 // The table of failure codes and the pending code of the running step.
 #include "platform/file_layer/failure.h"
 
-
 namespace {
 
 struct FailureText {
@@ -10,18 +9,10 @@ struct FailureText {
 };
 
 const FailureText g_failure_texts[] = {
-    {5, "Illegal function call"},
-    {6, "Overflow"},
-    {52, "Bad file name or number"},
-    {53, "File not found"},
-    {54, "Bad file mode"},
-    {55, "File already open"},
-    {62, "Input past end of file"},
-    {63, "Bad record number"},
-    {64, "Bad file name"},
-    {68, "Device unavailable"},
-    {70, "Permission denied"},
-    {75, "Path/File access error"},
+    {5, "Illegal function call"},   {6, "Overflow"},           {52, "Bad file name or number"},
+    {53, "File not found"},         {54, "Bad file mode"},     {55, "File already open"},
+    {62, "Input past end of file"}, {63, "Bad record number"}, {64, "Bad file name"},
+    {68, "Device unavailable"},     {70, "Permission denied"}, {75, "Path/File access error"},
     {76, "Path not found"},
 };
 
@@ -41,7 +32,9 @@ void raise_failure(Failure code) {
         g_pending_failure = code;
 }
 
-int pending_failure_code() { return static_cast<int>(g_pending_failure); }
+int pending_failure_code() {
+    return static_cast<int>(g_pending_failure);
+}
 
 Failure take_pending_failure() {
     Failure code = g_pending_failure;
@@ -49,4 +42,6 @@ Failure take_pending_failure() {
     return code;
 }
 
-void clear_failure() { g_pending_failure = Failure::None; }
+void clear_failure() {
+    g_pending_failure = Failure::None;
+}

@@ -32,7 +32,9 @@ extern Failure g_pending_failure;
 
 // True while a failure of the running step is pending: every console and file operation
 // then does nothing. Inline, since every step's check asks it.
-inline bool failure_pending() { return g_pending_failure != Failure::None; }
+inline bool failure_pending() {
+    return g_pending_failure != Failure::None;
+}
 
 // The pending code as a number, 0 when none is pending.
 int pending_failure_code();

@@ -1,8 +1,8 @@
 // The real system calls behind the file layer's seam.
 #include "platform/file_layer/syscalls.h"
 
-#include <fcntl.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 // Positions reach files of any size only with a 64-bit offset.

@@ -47,10 +47,10 @@ bool append_text(FileSlot& slot, std::string_view text) {
 // The bits of the 16 bytes at data that are CR, LF or 26.
 unsigned line_end_bits(const std::uint8_t* data) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
-    const __m128i ends = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(carriage_return)),
-                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8(line_feed))),
-        _mm_cmpeq_epi8(bytes, _mm_set1_epi8(end_of_text)));
+    const __m128i ends =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(carriage_return)),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8(line_feed))),
+                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8(end_of_text)));
     return static_cast<unsigned>(_mm_movemask_epi8(ends));
 }
 
@@ -63,7 +63,8 @@ bool take_line_in_recent_block(FileSlot& slot, TextLine& line) {
     if (!holds_bytes(block, slot.position, 1))
         return false;
     const std::uint8_t* data = block.bytes + (slot.position - block.start);
-    const std::size_t count = static_cast<std::size_t>(block.length - (slot.position - block.start));
+    const std::size_t count =
+        static_cast<std::size_t>(block.length - (slot.position - block.start));
     // The bytes past count are the block's room or the next block's: looked at, never taken.
     std::size_t taken = 0;
     for (;; taken += 16) {
@@ -78,7 +79,8 @@ bool take_line_in_recent_block(FileSlot& slot, TextLine& line) {
     if (taken >= count || data[taken] == end_of_text)
         return false;
     std::size_t next = taken + 1; // the byte after the line end
-    if (next < count && data[next] == (data[taken] == carriage_return ? line_feed : carriage_return))
+    if (next < count &&
+        data[next] == (data[taken] == carriage_return ? line_feed : carriage_return))
         ++next; // CR LF and LF CR are one line end
     if (next >= count)
         return false;

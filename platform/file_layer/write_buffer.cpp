@@ -32,7 +32,8 @@ bool finish_flight(FileSlot& slot) {
         file.flight_started = false;
     } else {
         flight.error = 0;
-        flight.written = write_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
+        flight.written =
+            write_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
     }
     file.size_known = false;
     if (flight.written == flight.size) {

@@ -6,9 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
