@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: run test configure build
+.PHONY: run test configure build format-check
 
 configure:
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -51,3 +51,7 @@ fuzz:
 	        -artifact_prefix=$(CURDIR)/$(FUZZ_BUILD)/artifacts/ \
 	        $(FUZZ_BUILD)/corpus-$$target tests/fuzz/corpus/$$target; \
 	done
+
+# Every C++ source as .clang-format lays it out; CI fails on the first difference.
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
