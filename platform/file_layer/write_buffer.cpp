@@ -102,10 +102,9 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
         return true;
     if (file.block_memory)
         drop_blocks(file, offset, size);
-    // The short path: the bytes continue the pending ones and fit beside them.
-    if (file.pending.size != 0 && offset == file.pending.start + file.pending.size &&
-        size <= write_buffer_size - file.pending.size) {
-        std::memcpy(file.write_buffer.get() + file.pending.size, data, size);
+    // The short path, as the inline writes take it; the blocks it reaches are dropped above.
+    if (std::uint8_t* out = room_after_pending(file.pending, offset, size)) {
+        std::memcpy(out, data, size);
         file.pending.size += size;
         return true;
     }
