@@ -20,7 +20,7 @@ enum class EmptyFirst { No, Yes };
 enum class EndLine { No, Yes };
 
 // The buffers of one open file (file_buffers.h), owned by the table of open files.
-struct OpenFile;
+struct FileBuffers;
 
 // 256 KiB of text lines or STL facets per write call.
 inline constexpr std::size_t write_buffer_size = 256 * 1024;
@@ -45,7 +45,7 @@ struct FileSlot {
     std::uint64_t position = 0; // 0-based offset of the next text read or write
     bool end_mark = false;      // text reader: the byte at position was missing or 26
     int fd = -1;
-    OpenFile* file = nullptr;
+    FileBuffers* file = nullptr;
     PendingWrites* pending = nullptr;
 
     // The read block of the last value read from a byte-access slot: window_length bytes of the
