@@ -74,6 +74,29 @@ TEST_F(BlockCache, ReadsSeeTheSlotsOwnWrites) {
     EXPECT_EQ(file_bytes(folder.name("f")), expected);
 }
 
+// A write that continues the pending bytes into a block read before them: that block must be
+// dropped as well, or the read after the flush gives the file's old bytes.
+TEST_F(BlockCache, ContinuedWriteDropsTheNextBlock) {
+    const std::string original = pattern_bytes(200000);
+    make_file(folder.name("f"), original);
+    FileSlot slot;
+    open_byte_file(slot, folder.name("f"), EmptyFirst::No);
+    std::int32_t value = 0;
+    read_int_at(slot, 65537, value);    // block 1
+    read_int_at(slot, 1, value);        // then block 0
+    write_text_at(slot, 65533, "ABCD"); // the last 4 bytes of block 0
+    write_text_at(slot, 65537, "EFGH"); // continues them, into block 1
+    read_int_at(slot, 65537, value);
+    EXPECT_EQ(int_bytes(value), "EFGH");
+    read_int_at(slot, 65535, value);
+    EXPECT_EQ(int_bytes(value), "CDEF");
+    close_file(slot);
+    EXPECT_EQ(take_code(), 0);
+    std::string expected = original;
+    expected.replace(65532, 8, "ABCDEFGH");
+    EXPECT_TRUE(file_bytes(folder.name("f")) == expected);
+}
+
 // Reads and writes at random positions on one slot, against a plain copy of the file.
 TEST_F(BlockCache, CachedReadsAndBufferedWritesMatchTheFile) {
     std::mt19937 generator(20240611);

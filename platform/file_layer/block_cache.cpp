@@ -48,7 +48,7 @@ bool fill_block(const FileSlot& slot, CacheBlock& block, std::uint64_t start) {
 } // namespace
 
 CacheBlock* block_at(FileSlot& slot, std::uint64_t offset) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     slot.window_length = 0; // the block read in may be the window's
     if (!file.block_memory) {
         file.block_memory.reset(new std::uint8_t[block_size * block_count + block_room]());
@@ -118,7 +118,7 @@ bool look_at(FileSlot& slot, std::uint64_t offset, int& byte) {
     return true;
 }
 
-void drop_blocks(OpenFile& file, std::uint64_t offset, std::size_t size) {
+void drop_blocks(FileBuffers& file, std::uint64_t offset, std::size_t size) {
     for (CacheBlock& block : file.blocks)
         if (block.last_use != 0 && block.start < offset + size && offset < block.start + block_size)
             block.last_use = 0;

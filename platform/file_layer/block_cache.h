@@ -26,7 +26,7 @@ inline bool holds_bytes(const CacheBlock& block, std::uint64_t offset, std::size
 // block holds them all. The block of the last read is tried first: the vertex passes and the
 // text reader stay in one block for thousands of reads. Inline, since every value read that
 // the window does not answer takes it: some two a face.
-inline CacheBlock* block_holding(OpenFile& file, std::uint64_t offset, std::size_t size) {
+inline CacheBlock* block_holding(FileBuffers& file, std::uint64_t offset, std::size_t size) {
     CacheBlock* block = &file.blocks[file.recent_block];
     if (!holds_bytes(*block, offset, size)) {
         // The facets go back to vertex rows in other blocks than the face records.
@@ -56,7 +56,7 @@ bool look_at(FileSlot& slot, std::uint64_t offset, int& byte);
 
 // Whether a read block holds the byte at offset; reads nothing. Inline, since the clean-up pass
 // asks at_end_of_file after every line.
-inline bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
+inline bool holds_cached_byte(const FileBuffers& file, std::uint64_t offset) {
     if (holds_bytes(file.blocks[file.recent_block], offset, 1))
         return true;
     for (const CacheBlock& block : file.blocks)
@@ -66,4 +66,4 @@ inline bool holds_cached_byte(const OpenFile& file, std::uint64_t offset) {
 }
 
 // Drops the read blocks that a write over [offset, offset + size) reaches.
-void drop_blocks(OpenFile& file, std::uint64_t offset, std::size_t size);
+void drop_blocks(FileBuffers& file, std::uint64_t offset, std::size_t size);

@@ -100,7 +100,7 @@ void read_value_at(FileSlot& slot, double position, void* value, std::size_t siz
         return;
     std::memcpy(value, bytes, size);
     // The block of this read becomes the window, while nothing waits to be written.
-    const OpenFile& file = *slot.file;
+    const FileBuffers& file = *slot.file;
     const CacheBlock& block = file.blocks[file.recent_block];
     if (!has_unwritten(file) && block.last_use != 0) {
         slot.window = block.bytes;

@@ -20,7 +20,7 @@ enum class EmptyFirst { No, Yes };
 enum class EndLine { No, Yes };
 
 // The buffers of one open file (file_buffers.h), owned by the table of open files.
-struct OpenFile;
+struct FileBuffers;
 
 // 256 KiB of text lines or STL facets per write call.
 inline constexpr std::size_t write_buffer_size = 256 * 1024;
@@ -45,7 +45,7 @@ struct FileSlot {
     std::uint64_t position = 0; // 0-based offset of the next text read or write
     bool end_mark = false;      // text reader: the byte at position was missing or 26
     int fd = -1;
-    OpenFile* file = nullptr;
+    FileBuffers* file = nullptr;
     PendingWrites* pending = nullptr;
 
     // The read block of the last value read from a byte-access slot: window_length bytes of the
@@ -133,16 +133,25 @@ void write_value_at(FileSlot& slot, double position, const void* value, std::siz
 void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> texts,
                        EndLine end_line);
 
-// Where a write of size bytes at offset goes by the short path: after the pending bytes, when
-// it continues them and fits beside them, so that no system call is made and nothing can fail.
-// Null otherwise. The slot is open for writing.
-inline std::uint8_t* room_after_pending(const FileSlot& slot, std::uint64_t offset,
+// The short path of every write, the inline ones below and write_at's: size bytes at offset go
+// right after the pending bytes when they continue them and fit beside them, so that no system
+// call is made and nothing can fail. Null otherwise.
+inline std::uint8_t* room_after_pending(const PendingWrites& pending, std::uint64_t offset,
                                         std::size_t size) {
-    const PendingWrites& pending = *slot.pending;
-    if (pending.size == 0 || pending.after_reads || offset != pending.start + pending.size ||
+    if (pending.size == 0 || offset != pending.start + pending.size ||
         size > write_buffer_size - pending.size)
         return nullptr;
     return pending.bytes + pending.size;
+}
+
+// Where an inline write puts size bytes at offset: the room after the pending bytes, on a slot
+// that has no read blocks. A write must drop the blocks it reaches, which only write_at does, so
+// on a slot that has read, every write takes it. The slot is open for writing.
+inline std::uint8_t* room_for_inline_write(const FileSlot& slot, std::uint64_t offset,
+                                           std::size_t size) {
+    if (slot.pending->after_reads)
+        return nullptr;
+    return room_after_pending(*slot.pending, offset, size);
 }
 
 // The short path of a value write: no failure pending, a slot open for byte writes, a whole
@@ -153,7 +162,7 @@ inline bool write_in_buffer(FileSlot& slot, double position, const void* value, 
     if (failure_pending() || !slot.is_open || slot.mode != FileMode::ByteAccess ||
         !slot.may_write || !whole_offset(position, offset))
         return false;
-    std::uint8_t* out = room_after_pending(slot, offset, size);
+    std::uint8_t* out = room_for_inline_write(slot, offset, size);
     if (out == nullptr || size == 0) // an empty text may have no characters at all
         return false;
     std::memcpy(out, value, size);
@@ -185,7 +194,7 @@ inline void write_text_items(FileSlot& slot, std::initializer_list<std::string_v
     for (std::string_view text : texts)
         total += text.size();
     std::uint8_t* out = !failure_pending() && slot.is_open && slot.mode == FileMode::TextWriter
-                            ? room_after_pending(slot, slot.position, total)
+                            ? room_for_inline_write(slot, slot.position, total)
                             : nullptr;
     if (out == nullptr) {
         append_text_items(slot, texts, end_line);

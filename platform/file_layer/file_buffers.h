@@ -32,7 +32,7 @@ struct CacheBlock {
     std::uint8_t* bytes = nullptr;
 };
 
-struct OpenFile {
+struct FileBuffers {
     // Read blocks, allocated on the first read of the slot.
     std::unique_ptr<std::uint8_t[]> block_memory;
     CacheBlock blocks[block_count];

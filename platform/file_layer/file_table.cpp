@@ -34,7 +34,7 @@ class OpenFileTable {
 public:
     void enter(FileSlot& slot, int fd, FileMode mode, bool may_read, bool may_write) {
         assert(!slot.is_open);
-        entries_.push_back({&slot, std::make_unique<OpenFile>()});
+        entries_.push_back({&slot, std::make_unique<FileBuffers>()});
         slot.is_open = true;
         slot.mode = mode;
         slot.may_read = may_read;
@@ -66,7 +66,7 @@ public:
 private:
     struct Entry {
         FileSlot* slot;
-        std::unique_ptr<OpenFile> file;
+        std::unique_ptr<FileBuffers> file;
     };
     std::vector<Entry> entries_;
 };
@@ -351,7 +351,7 @@ void delete_file(const std::string& name) {
 std::uint64_t file_size(FileSlot& slot) {
     if (!slot.is_open)
         return 0;
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     if (!file.size_known) {
         struct stat info;
         if (fstat_retrying(slot.fd, &info) == 0) {

@@ -58,7 +58,7 @@ unsigned line_end_bits(const std::uint8_t* data) {
 // the block of the last read, so no read can fail and the file's end is not near. Takes the
 // line as read_text_line does and gives true; false, with nothing changed, otherwise.
 bool take_line_in_recent_block(FileSlot& slot, TextLine& line) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     CacheBlock& block = file.blocks[file.recent_block];
     if (!holds_bytes(block, slot.position, 1))
         return false;
@@ -99,7 +99,7 @@ bool ends_line(int byte) {
 
 // Sets the line aside in line_before, unless it is there already: the long path may read
 // other blocks over it, and a read that fails leaves the line as it was.
-void set_line_aside(OpenFile& file, TextLine& line) {
+void set_line_aside(FileBuffers& file, TextLine& line) {
     if (line.length == 0 || line.chars == file.line_before.data())
         return;
     file.line_before.resize(line.length + block_room);
@@ -126,7 +126,7 @@ void read_text_line(FileSlot& slot, TextLine& line) {
 
     if (take_line_in_recent_block(slot, line))
         return;
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     // A read that fails in the middle of a line ends it there: the segments before are taken,
     // and the one before is no line of its own to be given again, so it need not be set aside.
     const bool mid_line = line.continues;

@@ -23,7 +23,7 @@ namespace {
 // an earlier write left of it are tried again. What does not reach the file stays, its code
 // raised, as for a flush. True when no byte of it is left.
 bool finish_flight(FileSlot& slot) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     BackgroundWrite& flight = file.flight;
     if (flight.size == 0)
         return true;
@@ -53,7 +53,7 @@ bool finish_flight(FileSlot& slot) {
 // is done, and the buffer it gave back takes the bytes after them. False, with the pending bytes
 // kept, when bytes of the write before are left (the code raised).
 bool hand_to_writer(FileSlot& slot) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     if (!finish_flight(slot))
         return false;
     if (!file.flight_buffer)
@@ -74,7 +74,7 @@ bool hand_to_writer(FileSlot& slot) {
 } // namespace
 
 bool flush_writes(FileSlot& slot) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     if (!finish_flight(slot))
         return false;
     if (file.pending.size == 0)
@@ -96,16 +96,15 @@ bool flush_writes(FileSlot& slot) {
 }
 
 bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-    OpenFile& file = *slot.file;
+    FileBuffers& file = *slot.file;
     slot.window_length = 0; // a read must see this write
     if (size == 0)
         return true;
     if (file.block_memory)
         drop_blocks(file, offset, size);
-    // The short path: the bytes continue the pending ones and fit beside them.
-    if (file.pending.size != 0 && offset == file.pending.start + file.pending.size &&
-        size <= write_buffer_size - file.pending.size) {
-        std::memcpy(file.write_buffer.get() + file.pending.size, data, size);
+    // The short path, as the inline writes take it; the blocks it reaches are dropped above.
+    if (std::uint8_t* out = room_after_pending(file.pending, offset, size)) {
+        std::memcpy(out, data, size);
         file.pending.size += size;
         return true;
     }

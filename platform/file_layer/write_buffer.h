@@ -14,7 +14,7 @@
 Failure write_refusal(int error);
 
 // Bytes that are not in the file yet: pending, or handed to the background writer.
-inline bool has_unwritten(const OpenFile& file) {
+inline bool has_unwritten(const FileBuffers& file) {
     return file.pending.size != 0 || file.flight.size != 0;
 }
 
