@@ -2,6 +2,7 @@
 // and the step check with the failure box.
 #include "platform/console/console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -15,7 +16,7 @@
 namespace {
 
 constexpr std::size_t longest_answer = 255;
-// How often a key wait looks at the end request.
+// How often a key wait, or a bell's pause, looks at the end request.
 constexpr int answer_wait_milliseconds = 10;
 constexpr int final_wait_milliseconds = 100;
 
@@ -37,8 +38,17 @@ std::string answer_value(const std::string& answer) {
     return answer;
 }
 
+// The bell is a pause of 250 ms. An end request ends it at once: the run then ends at its next
+// step check, not after the bells.
 void pause_for_bell() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    const auto pause_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (!end_requested()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= pause_end)
+            return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            pause_end - now, std::chrono::milliseconds(answer_wait_milliseconds)));
+    }
 }
 
 // Waits for the next key of an answer. The end request, or the end of the keys, ends the run
@@ -89,8 +99,11 @@ void print_row(std::initializer_list<std::string_view> texts) {
     if (failure_pending())
         return;
     Screen& screen = console_screen();
-    for (std::string_view text : texts)
-        print_text(screen, text);
+    for (std::string_view text : texts) {
+        // A header line of thousands of bells pauses once, not once a bell.
+        if (print_text(screen, text) == Bell::Rang)
+            pause_for_bell();
+    }
     end_row(screen);
     show_screen();
 }
@@ -121,7 +134,10 @@ void input_answer(std::string& field) {
             break;
         }
         case 7:
-            pause_for_bell();
+            // A bell typed alone pauses; one in a paste, with the next keys already waiting,
+            // would hold every key behind it, so it only rings.
+            if (!key_waiting())
+                pause_for_bell();
             break;
         case 10:
         case 11:

@@ -34,9 +34,10 @@ struct KeyQueue {
     std::condition_variable changed;
     std::condition_variable room; // the queue is down to room_mark, or the reader is to stop
     std::deque<Key> keys;
-    bool ended = false;          // key_fd has ended; the keys before the end stay to be taken
-    bool reader_waiting = false; // the reader waits on room
-    bool stopping = false;       // stop_keyboard wants the reader gone
+    bool ended = false;              // key_fd has ended; the keys before the end stay to be taken
+    bool reader_waiting = false;     // the reader waits on room
+    bool reader_holds_bytes = false; // read from key_fd and not queued yet
+    bool stopping = false;           // stop_keyboard wants the reader gone
 };
 
 KeyQueue g_queue;
@@ -51,10 +52,11 @@ int g_key_fd = -1;
 // reading to see Ctrl+C and the terminal going away while the run converts, so keys past the
 // bound are dropped, as a terminal drops what is typed into a full buffer.
 bool queue_keys(const std::vector<Key>& keys, FrontEndMode mode) {
-    if (keys.empty())
-        return true;
     {
         std::unique_lock<std::mutex> lock(g_queue.mutex);
+        g_queue.reader_holds_bytes = false;
+        if (keys.empty())
+            return !g_queue.stopping;
         if (mode == FrontEndMode::Pipe) {
             while (g_queue.keys.size() + keys.size() > queue_bound && !g_queue.stopping) {
                 g_queue.reader_waiting = true;
@@ -83,6 +85,16 @@ bool reader_has_room() {
         return false;
     g_queue.reader_waiting = false;
     return true;
+}
+
+bool byte_waiting(int fd) {
+    pollfd waiting = {fd, POLLIN, 0};
+    return ::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN) != 0;
+}
+
+void hold_bytes(bool held) {
+    std::lock_guard<std::mutex> lock(g_queue.mutex);
+    g_queue.reader_holds_bytes = held;
 }
 
 void end_keys() {
@@ -115,9 +127,14 @@ void read_keys(int key_fd, FrontEndMode mode, int wake_fd) {
                 return;
             continue;
         }
+        // Held from before the bytes leave key_fd, so that key_waiting sees them in one place
+        // or the other.
+        hold_bytes(true);
         ssize_t count = ::read(key_fd, buffer, sizeof buffer);
-        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+            hold_bytes(false);
             continue;
+        }
         if (count <= 0)
             break;
         for (ssize_t i = 0; i < count; ++i)
@@ -179,6 +196,7 @@ void stop_keyboard() {
     }
     std::lock_guard<std::mutex> lock(g_queue.mutex);
     g_queue.keys.clear();
+    g_queue.reader_holds_bytes = false;
     g_queue.stopping = false; // ready for the next session's reader
 }
 
@@ -196,6 +214,14 @@ KeyWait wait_for_key(int timeout_milliseconds, Key& key) {
         return KeyWait::Key;
     }
     return g_queue.ended ? KeyWait::EndOfKeys : KeyWait::Timeout;
+}
+
+bool key_waiting() {
+    // key_fd first: bytes that the reader takes from it after this look are marked held before
+    // they leave it.
+    bool unread = byte_waiting(g_key_fd);
+    std::lock_guard<std::mutex> lock(g_queue.mutex);
+    return unread || g_queue.reader_holds_bytes || !g_queue.keys.empty();
 }
 
 void drop_waiting_keys() {

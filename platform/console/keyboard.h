@@ -17,5 +17,8 @@ enum class KeyWait { Key, Timeout, EndOfKeys };
 // ended (or failed) and every key before its end has been taken.
 KeyWait wait_for_key(int timeout_milliseconds, Key& key);
 
+// True when a key is already waiting: queued, being decoded, or typed and not read yet.
+bool key_waiting();
+
 // Drops every key already queued.
 void drop_waiting_keys();
