@@ -48,7 +48,11 @@ TEST(KeyDecoder, TerminalKeys) {
     const Case cases[] = {
         {"Enter is CR", "\r", "13"},
         {"LF counts as Enter", "\n", "13"},
-        {"CR LF is two Enters at a terminal", "\r\n", "13 13"},
+        {"CR LF read together is one Enter, as a paste gives it", "\r\n", "13"},
+        {"CR CR LF is two Enters", "\r\r\n", "13 13"},
+        {"LF LF is two Enters", "\n\n", "13 13"},
+        {"LF CR is two Enters", "\n\r", "13 13"},
+        {"a key between CR and LF", "\r\x1b[A\n", "13 two:A 13"},
         {"DEL is Backspace", "\x7f", "8"},
         {"Ctrl+H is Backspace", "\x08", "8"},
         {"Ctrl+C is the break",
@@ -90,6 +94,27 @@ TEST(KeyDecoder, EscapeWaitsForWhatFollows) {
     decode_key_byte(decoder, 'A', keys);
     EXPECT_EQ(describe(keys), "two:A");
     EXPECT_FALSE(escape_pending(decoder));
+}
+
+TEST(KeyDecoder, LineEndWithNothingMoreToRead) {
+    // At the terminal a CR with no byte waiting behind it is Enter typed alone: a LF typed
+    // afterwards (Ctrl+J) is an Enter of its own. In pipe mode the keys are a text file, whose
+    // CR LF stays one line end.
+    struct TimedCase {
+        FrontEndMode mode;
+        const char* keys;
+    };
+    const TimedCase cases[] = {{FrontEndMode::Terminal, "97 13 13"}, {FrontEndMode::Pipe, "97 13"}};
+    for (const TimedCase& c : cases) {
+        KeyDecoder decoder;
+        decoder.mode = c.mode;
+        std::vector<Key> keys;
+        decode_key_byte(decoder, 'a', keys);
+        decode_key_byte(decoder, 13, keys);
+        no_byte_waiting(decoder);
+        decode_key_byte(decoder, 10, keys);
+        EXPECT_EQ(describe(keys), c.keys);
+    }
 }
 
 TEST(KeyDecoder, PipeKeys) {

@@ -23,6 +23,10 @@ void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& 
 }
 
 void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    // A pasted CR LF arrives as one burst, as the line end of a text; typed apart, Enter and
+    // Ctrl+J are two keys.
+    const bool after_waiting_cr = decoder.last_was_cr;
+    decoder.last_was_cr = byte == 13;
     switch (byte) {
     case escape:
         decoder.state = DecoderState::Escape;
@@ -31,6 +35,9 @@ void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>
         push_key(keys, KeyKind::Break, byte);
         break;
     case 10: // Some terminals send LF for Enter, and pasted text holds LF.
+        if (!after_waiting_cr)
+            push_key(keys, KeyKind::OneByte, 13);
+        break;
     case 13:
         push_key(keys, KeyKind::OneByte, 13);
         break;
@@ -88,6 +95,11 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
         decoder.state = DecoderState::Ground;
         break;
     }
+}
+
+void no_byte_waiting(KeyDecoder& decoder) {
+    if (decoder.mode == FrontEndMode::Terminal)
+        decoder.last_was_cr = false;
 }
 
 bool escape_pending(const KeyDecoder& decoder) {

@@ -28,11 +28,17 @@ enum class DecoderState {
 struct KeyDecoder {
     FrontEndMode mode = FrontEndMode::Pipe;
     DecoderState state = DecoderState::Ground;
-    bool last_was_cr = false; // pipe mode: a LF right after a CR is the same Enter
+    // A LF right after a CR is the same Enter: in pipe mode always (a text file's line end), at
+    // the terminal while the LF was already waiting with the CR (a paste).
+    bool last_was_cr = false;
 };
 
 // Feeds one byte; the keys it completes are appended to keys.
 void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys);
+
+// At the terminal: told when no further byte is waiting, so that a LF typed later is an Enter of
+// its own.
+void no_byte_waiting(KeyDecoder& decoder);
 
 // True while the decoder holds the start of an escape sequence; when no byte follows soon,
 // finish_escape makes the key of what was typed.

@@ -139,6 +139,9 @@ void read_keys(int key_fd, FrontEndMode mode, int wake_fd) {
             break;
         for (ssize_t i = 0; i < count; ++i)
             decode_key_byte(decoder, buffer[i], keys);
+        // A read that ends in CR, with nothing more to read: a LF typed after it is an Enter.
+        if (decoder.last_was_cr && !byte_waiting(key_fd))
+            no_byte_waiting(decoder);
         if (!queue_keys(keys, mode))
             return; // the session is over
     }
