@@ -24,15 +24,23 @@ std::string describe(const std::vector<Key>& keys) {
     return text;
 }
 
+// Feeds one byte and appends the keys it completes.
+void feed(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    DecodedKeys decoded = decode_key_byte(decoder, byte);
+    keys.insert(keys.end(), decoded.keys, decoded.keys + decoded.count);
+}
+
 // Feeds the bytes; `pause` stands for a moment with no byte, when a pending ESC is finished.
 std::string decode(FrontEndMode mode, const std::string& bytes, bool pause_after) {
     KeyDecoder decoder;
     decoder.mode = mode;
     std::vector<Key> keys;
     for (char byte : bytes)
-        decode_key_byte(decoder, static_cast<std::uint8_t>(byte), keys);
-    if (pause_after && escape_pending(decoder))
-        finish_escape(decoder, keys);
+        feed(decoder, static_cast<std::uint8_t>(byte), keys);
+    if (pause_after && escape_pending(decoder)) {
+        DecodedKeys finished = finish_escape(decoder);
+        keys.insert(keys.end(), finished.keys, finished.keys + finished.count);
+    }
     return describe(keys);
 }
 
@@ -86,12 +94,12 @@ TEST(KeyDecoder, EscapeWaitsForWhatFollows) {
     KeyDecoder decoder;
     decoder.mode = FrontEndMode::Terminal;
     std::vector<Key> keys;
-    decode_key_byte(decoder, 27, keys);
+    feed(decoder, 27, keys);
     EXPECT_TRUE(keys.empty());
     EXPECT_TRUE(escape_pending(decoder));
     // The rest of a sequence that came in a later read still makes one key.
-    decode_key_byte(decoder, '[', keys);
-    decode_key_byte(decoder, 'A', keys);
+    feed(decoder, '[', keys);
+    feed(decoder, 'A', keys);
     EXPECT_EQ(describe(keys), "two:A");
     EXPECT_FALSE(escape_pending(decoder));
 }
@@ -109,10 +117,10 @@ TEST(KeyDecoder, LineEndWithNothingMoreToRead) {
         KeyDecoder decoder;
         decoder.mode = c.mode;
         std::vector<Key> keys;
-        decode_key_byte(decoder, 'a', keys);
-        decode_key_byte(decoder, 13, keys);
+        feed(decoder, 'a', keys);
+        feed(decoder, 13, keys);
         no_byte_waiting(decoder);
-        decode_key_byte(decoder, 10, keys);
+        feed(decoder, 10, keys);
         EXPECT_EQ(describe(keys), c.keys);
     }
 }

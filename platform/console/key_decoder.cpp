@@ -1,17 +1,20 @@
 // The key decoder: Enter, Backspace, Ctrl+C and the escape sequences of cursor and function keys.
 #include "platform/console/key_decoder.h"
 
+#include <cassert>
+
 namespace {
 
 constexpr std::uint8_t escape = 27;
 
-void push_key(std::vector<Key>& keys, KeyKind kind, std::uint8_t code) {
-    keys.push_back(Key{kind, code});
+void push_key(DecodedKeys& keys, KeyKind kind, std::uint8_t code) {
+    assert(keys.count < 2);
+    keys.keys[keys.count++] = Key{kind, code};
 }
 
 // In pipe mode the bytes are the keys as they stand, but for the line ends of a text file:
 // LF is Enter, and CR LF is one Enter, not two.
-void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, DecodedKeys& keys) {
     bool was_cr = decoder.last_was_cr;
     decoder.last_was_cr = byte == 13;
     if (byte == 10) {
@@ -22,7 +25,7 @@ void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& 
     push_key(keys, KeyKind::OneByte, byte);
 }
 
-void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, DecodedKeys& keys) {
     // A pasted CR LF arrives as one burst, as the line end of a text; typed apart, Enter and
     // Ctrl+J are two keys.
     const bool after_waiting_cr = decoder.last_was_cr;
@@ -53,10 +56,11 @@ void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>
 
 } // namespace
 
-void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+DecodedKeys decode_key_byte(KeyDecoder& decoder, std::uint8_t byte) {
+    DecodedKeys keys;
     if (decoder.mode == FrontEndMode::Pipe) {
         decode_pipe_byte(decoder, byte, keys);
-        return;
+        return keys;
     }
     switch (decoder.state) {
     case DecoderState::Ground:
@@ -95,6 +99,7 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
         decoder.state = DecoderState::Ground;
         break;
     }
+    return keys;
 }
 
 void no_byte_waiting(KeyDecoder& decoder) {
@@ -106,10 +111,12 @@ bool escape_pending(const KeyDecoder& decoder) {
     return decoder.state != DecoderState::Ground;
 }
 
-void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys) {
+DecodedKeys finish_escape(KeyDecoder& decoder) {
+    DecodedKeys keys;
     if (decoder.state == DecoderState::Escape)
         push_key(keys, KeyKind::OneByte, escape);
     else if (decoder.state != DecoderState::Ground)
         push_key(keys, KeyKind::TwoByte, 0);
     decoder.state = DecoderState::Ground;
+    return keys;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "platform/console/front_end_mode.h"
 
@@ -15,6 +14,13 @@ enum class KeyKind {
 struct Key {
     KeyKind kind = KeyKind::OneByte;
     std::uint8_t code = 0;
+};
+
+// The keys that one byte completes: none, one or two (an ESC or a broken sequence given up,
+// then the byte's own key). A fixed array, so that the keys' thread allocates nothing.
+struct DecodedKeys {
+    Key keys[2];
+    int count = 0;
 };
 
 enum class DecoderState {
@@ -33,8 +39,8 @@ struct KeyDecoder {
     bool last_was_cr = false;
 };
 
-// Feeds one byte; the keys it completes are appended to keys.
-void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys);
+// Feeds one byte; gives the keys it completes.
+DecodedKeys decode_key_byte(KeyDecoder& decoder, std::uint8_t byte);
 
 // At the terminal: told when no further byte is waiting, so that a LF typed later is an Enter of
 // its own.
@@ -43,4 +49,4 @@ void no_byte_waiting(KeyDecoder& decoder);
 // True while the decoder holds the start of an escape sequence; when no byte follows soon,
 // finish_escape makes the key of what was typed.
 bool escape_pending(const KeyDecoder& decoder);
-void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys);
+DecodedKeys finish_escape(KeyDecoder& decoder);
