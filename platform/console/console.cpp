@@ -16,8 +16,6 @@
 namespace {
 
 constexpr std::size_t longest_answer = 255;
-// How often a key wait, or a bell's pause, looks at the end request.
-constexpr int answer_wait_milliseconds = 10;
 constexpr int final_wait_milliseconds = 100;
 
 // A quoted answer runs from its opening quote to the next one, and nothing may follow that;
@@ -120,32 +118,33 @@ void input_answer(std::string& field) {
         Key key = wait_for_answer_key();
         if (key.kind != KeyKind::OneByte)
             continue; // cursor and function keys
-        if (key.code == 13)
+        const KeyCode code = static_cast<KeyCode>(key.code);
+        if (code == KeyCode::Enter)
             break;
-        switch (key.code) {
-        case 8:
+        switch (code) {
+        case KeyCode::Backspace:
             take_back_character(screen, editor);
             break;
-        case 9: {
+        case KeyCode::Tab: {
             // Blanks up to the next multiple of 8 of the answer's length, each typed as a key.
             std::size_t blank_count = 8 - editor.answer.size() % 8;
             for (std::size_t i = 0; i < blank_count; ++i)
                 type_character(screen, editor, ' ');
             break;
         }
-        case 7:
+        case KeyCode::Bell:
             // A bell typed alone pauses; one in a paste, with the next keys already waiting,
             // would hold every key behind it, so it only rings.
             if (!key_waiting())
                 pause_for_bell();
             break;
-        case 10:
-        case 11:
-        case 12:
-        case 28:
-        case 29:
-        case 30:
-        case 31:
+        case KeyCode::LineFeed:
+        case KeyCode::CursorHome:
+        case KeyCode::ClearRegion:
+        case KeyCode::CursorRight:
+        case KeyCode::CursorLeft:
+        case KeyCode::CursorUp:
+        case KeyCode::CursorDown:
             break; // they would move the cursor; an answer keeps them out
         default:
             type_character(screen, editor, key.code);

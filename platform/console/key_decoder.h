@@ -6,8 +6,8 @@
 #include "platform/console/front_end_mode.h"
 
 enum class KeyKind {
-    OneByte, // code is the key's byte: 13 Enter, 8 Backspace, 9 Tab, 27 a lone Escape, ...
-    TwoByte, // a cursor or function key; code is the last byte of its sequence ('C' right)
+    OneByte, // code is the key's byte: any byte, some of them named by KeyCode
+    TwoByte, // a cursor or function key; code is the last byte of its sequence (SequenceEnd)
     Break,   // Ctrl+C at the terminal: it raises the end request instead of being a key
 };
 
@@ -15,6 +15,44 @@ struct Key {
     KeyKind kind = KeyKind::OneByte;
     std::uint8_t code = 0;
 };
+
+// The bytes of the one-byte keys that the program acts on, or keeps out of an answer.
+enum class KeyCode : std::uint8_t {
+    CtrlC = 3,
+    Bell = 7, // Ctrl+G
+    Backspace = 8,
+    Tab = 9,
+    LineFeed = 10,    // Ctrl+J
+    CursorHome = 11,  // Ctrl+K; 11, 12 and 28 to 31 move the cursor where they are printed
+    ClearRegion = 12, // Ctrl+L
+    Enter = 13,
+    Escape = 27,
+    CursorRight = 28,
+    CursorLeft = 29,
+    CursorUp = 30,
+    CursorDown = 31,
+    Delete = 127, // most terminals send it for Backspace
+};
+
+// The last byte of the sequence of a two-byte key, for the keys that the failure box acts on.
+enum class SequenceEnd : std::uint8_t {
+    Broken = 0, // a sequence given up: a key that nothing acts on
+    Right = 'C',
+    Left = 'D',
+    ShiftTab = 'Z',
+};
+
+constexpr std::uint8_t byte_of(KeyCode code) {
+    return static_cast<std::uint8_t>(code);
+}
+
+inline bool is_key(const Key& key, KeyCode code) {
+    return key.kind == KeyKind::OneByte && key.code == byte_of(code);
+}
+
+inline bool is_sequence(const Key& key, SequenceEnd end) {
+    return key.kind == KeyKind::TwoByte && key.code == static_cast<std::uint8_t>(end);
+}
 
 // The keys that one byte completes: none, one or two (an ESC or a broken sequence given up,
 // then the byte's own key). A fixed array, so that the keys' thread allocates nothing.
