@@ -24,15 +24,23 @@ std::string describe(const std::vector<Key>& keys) {
     return text;
 }
 
+// Feeds one byte and appends the keys it completes.
+void feed(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+    DecodedKeys decoded = decode_key_byte(decoder, byte);
+    keys.insert(keys.end(), decoded.keys, decoded.keys + decoded.count);
+}
+
 // Feeds the bytes; `pause` stands for a moment with no byte, when a pending ESC is finished.
 std::string decode(FrontEndMode mode, const std::string& bytes, bool pause_after) {
     KeyDecoder decoder;
     decoder.mode = mode;
     std::vector<Key> keys;
     for (char byte : bytes)
-        decode_key_byte(decoder, static_cast<std::uint8_t>(byte), keys);
-    if (pause_after && escape_pending(decoder))
-        finish_escape(decoder, keys);
+        feed(decoder, static_cast<std::uint8_t>(byte), keys);
+    if (pause_after && escape_pending(decoder)) {
+        DecodedKeys finished = finish_escape(decoder);
+        keys.insert(keys.end(), finished.keys, finished.keys + finished.count);
+    }
     return describe(keys);
 }
 
@@ -48,7 +56,11 @@ TEST(KeyDecoder, TerminalKeys) {
     const Case cases[] = {
         {"Enter is CR", "\r", "13"},
         {"LF counts as Enter", "\n", "13"},
-        {"CR LF is two Enters at a terminal", "\r\n", "13 13"},
+        {"CR LF read together is one Enter, as a paste gives it", "\r\n", "13"},
+        {"CR CR LF is two Enters", "\r\r\n", "13 13"},
+        {"LF LF is two Enters", "\n\n", "13 13"},
+        {"LF CR is two Enters", "\n\r", "13 13"},
+        {"a key between CR and LF", "\r\x1b[A\n", "13 two:A 13"},
         {"DEL is Backspace", "\x7f", "8"},
         {"Ctrl+H is Backspace", "\x08", "8"},
         {"Ctrl+C is the break",
@@ -82,14 +94,35 @@ TEST(KeyDecoder, EscapeWaitsForWhatFollows) {
     KeyDecoder decoder;
     decoder.mode = FrontEndMode::Terminal;
     std::vector<Key> keys;
-    decode_key_byte(decoder, 27, keys);
+    feed(decoder, 27, keys);
     EXPECT_TRUE(keys.empty());
     EXPECT_TRUE(escape_pending(decoder));
     // The rest of a sequence that came in a later read still makes one key.
-    decode_key_byte(decoder, '[', keys);
-    decode_key_byte(decoder, 'A', keys);
+    feed(decoder, '[', keys);
+    feed(decoder, 'A', keys);
     EXPECT_EQ(describe(keys), "two:A");
     EXPECT_FALSE(escape_pending(decoder));
+}
+
+TEST(KeyDecoder, LineEndWithNothingMoreToRead) {
+    // At the terminal a CR with no byte waiting behind it is Enter typed alone: a LF typed
+    // afterwards (Ctrl+J) is an Enter of its own. In pipe mode the keys are a text file, whose
+    // CR LF stays one line end.
+    struct TimedCase {
+        FrontEndMode mode;
+        const char* keys;
+    };
+    const TimedCase cases[] = {{FrontEndMode::Terminal, "97 13 13"}, {FrontEndMode::Pipe, "97 13"}};
+    for (const TimedCase& c : cases) {
+        KeyDecoder decoder;
+        decoder.mode = c.mode;
+        std::vector<Key> keys;
+        feed(decoder, 'a', keys);
+        feed(decoder, 13, keys);
+        no_byte_waiting(decoder);
+        feed(decoder, 10, keys);
+        EXPECT_EQ(describe(keys), c.keys);
+    }
 }
 
 TEST(KeyDecoder, PipeKeys) {

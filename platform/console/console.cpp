@@ -2,6 +2,7 @@
 // and the step check with the failure box.
 #include "platform/console/console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -15,8 +16,6 @@
 namespace {
 
 constexpr std::size_t longest_answer = 255;
-// How often a key wait looks at the end request.
-constexpr int answer_wait_milliseconds = 10;
 constexpr int final_wait_milliseconds = 100;
 
 // A quoted answer runs from its opening quote to the next one, and nothing may follow that;
@@ -37,8 +36,17 @@ std::string answer_value(const std::string& answer) {
     return answer;
 }
 
+// The bell is a pause of 250 ms. An end request ends it at once: the run then ends at its next
+// step check, not after the bells.
 void pause_for_bell() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    const auto pause_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (!end_requested()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= pause_end)
+            return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            pause_end - now, std::chrono::milliseconds(answer_wait_milliseconds)));
+    }
 }
 
 // Waits for the next key of an answer. The end request, or the end of the keys, ends the run
@@ -89,8 +97,11 @@ void print_row(std::initializer_list<std::string_view> texts) {
     if (failure_pending())
         return;
     Screen& screen = console_screen();
-    for (std::string_view text : texts)
-        print_text(screen, text);
+    for (std::string_view text : texts) {
+        // A header line of thousands of bells pauses once, not once a bell.
+        if (print_text(screen, text) == Bell::Rang)
+            pause_for_bell();
+    }
     end_row(screen);
     show_screen();
 }
@@ -107,29 +118,33 @@ void input_answer(std::string& field) {
         Key key = wait_for_answer_key();
         if (key.kind != KeyKind::OneByte)
             continue; // cursor and function keys
-        if (key.code == 13)
+        const KeyCode code = static_cast<KeyCode>(key.code);
+        if (code == KeyCode::Enter)
             break;
-        switch (key.code) {
-        case 8:
+        switch (code) {
+        case KeyCode::Backspace:
             take_back_character(screen, editor);
             break;
-        case 9: {
+        case KeyCode::Tab: {
             // Blanks up to the next multiple of 8 of the answer's length, each typed as a key.
             std::size_t blank_count = 8 - editor.answer.size() % 8;
             for (std::size_t i = 0; i < blank_count; ++i)
                 type_character(screen, editor, ' ');
             break;
         }
-        case 7:
-            pause_for_bell();
+        case KeyCode::Bell:
+            // A bell typed alone pauses; one in a paste, with the next keys already waiting,
+            // would hold every key behind it, so it only rings.
+            if (!key_waiting())
+                pause_for_bell();
             break;
-        case 10:
-        case 11:
-        case 12:
-        case 28:
-        case 29:
-        case 30:
-        case 31:
+        case KeyCode::LineFeed:
+        case KeyCode::CursorHome:
+        case KeyCode::ClearRegion:
+        case KeyCode::CursorRight:
+        case KeyCode::CursorLeft:
+        case KeyCode::CursorUp:
+        case KeyCode::CursorDown:
             break; // they would move the cursor; an answer keeps them out
         default:
             type_character(screen, editor, key.code);

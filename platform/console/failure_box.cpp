@@ -30,8 +30,6 @@ constexpr int widest_content = screen_column_count - 2 * side_width;
 constexpr int button_row_width = 17;
 constexpr int no_button_offset = 11;
 
-constexpr int answer_wait_milliseconds = 10;
-
 void put_text(Screen& screen, int row, int column, const std::string& text, int width) {
     int length = std::min(static_cast<int>(text.size()), width);
     std::memcpy(&screen.cells[row - 1][column - 1], text.data(), static_cast<std::size_t>(length));
@@ -99,17 +97,15 @@ BoxAnswer ask_in_terminal(const FailureBoxText& text) {
                 return BoxAnswer::Yes;
             if (key.code == 'n' || key.code == 'N')
                 return BoxAnswer::No;
-            if (key.code == 13)
-                return focus == Button::Yes ? BoxAnswer::Yes : BoxAnswer::No;
-            if (key.code == 9)
-                moved = other_button(focus);
-        } else if (key.code == 'D') {
-            moved = Button::Yes; // left arrow
-        } else if (key.code == 'C') {
-            moved = Button::No; // right arrow
-        } else if (key.code == 'Z') {
-            moved = other_button(focus); // Shift+Tab
         }
+        if (is_key(key, KeyCode::Enter))
+            return focus == Button::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+        if (is_key(key, KeyCode::Tab) || is_sequence(key, SequenceEnd::ShiftTab))
+            moved = other_button(focus);
+        else if (is_sequence(key, SequenceEnd::Left))
+            moved = Button::Yes;
+        else if (is_sequence(key, SequenceEnd::Right))
+            moved = Button::No;
         if (moved != focus) {
             focus = moved;
             show_frame(screen_with_failure_box(console_screen(), text, focus));

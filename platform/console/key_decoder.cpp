@@ -1,42 +1,50 @@
 // The key decoder: Enter, Backspace, Ctrl+C and the escape sequences of cursor and function keys.
 #include "platform/console/key_decoder.h"
 
+#include <cassert>
+
 namespace {
 
-constexpr std::uint8_t escape = 27;
-
-void push_key(std::vector<Key>& keys, KeyKind kind, std::uint8_t code) {
-    keys.push_back(Key{kind, code});
+void push_key(DecodedKeys& keys, KeyKind kind, std::uint8_t code) {
+    assert(keys.count < 2);
+    keys.keys[keys.count++] = Key{kind, code};
 }
 
 // In pipe mode the bytes are the keys as they stand, but for the line ends of a text file:
 // LF is Enter, and CR LF is one Enter, not two.
-void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+void decode_pipe_byte(KeyDecoder& decoder, std::uint8_t byte, DecodedKeys& keys) {
     bool was_cr = decoder.last_was_cr;
-    decoder.last_was_cr = byte == 13;
-    if (byte == 10) {
+    decoder.last_was_cr = byte == byte_of(KeyCode::Enter);
+    if (byte == byte_of(KeyCode::LineFeed)) {
         if (!was_cr)
-            push_key(keys, KeyKind::OneByte, 13);
+            push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Enter));
         return;
     }
     push_key(keys, KeyKind::OneByte, byte);
 }
 
-void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
-    switch (byte) {
-    case escape:
+void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, DecodedKeys& keys) {
+    // A pasted CR LF arrives as one burst, as the line end of a text; typed apart, Enter and
+    // Ctrl+J are two keys.
+    const bool after_waiting_cr = decoder.last_was_cr;
+    decoder.last_was_cr = byte == byte_of(KeyCode::Enter);
+    switch (static_cast<KeyCode>(byte)) {
+    case KeyCode::Escape:
         decoder.state = DecoderState::Escape;
         break;
-    case 3: // Ctrl+C arrives as a byte because raw mode clears ISIG.
+    case KeyCode::CtrlC: // it arrives as a byte because raw mode clears ISIG
         push_key(keys, KeyKind::Break, byte);
         break;
-    case 10: // Some terminals send LF for Enter, and pasted text holds LF.
-    case 13:
-        push_key(keys, KeyKind::OneByte, 13);
+    case KeyCode::LineFeed: // Some terminals send LF for Enter, and pasted text holds LF.
+        if (!after_waiting_cr)
+            push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Enter));
         break;
-    case 8:
-    case 127: // Most terminals send DEL for Backspace.
-        push_key(keys, KeyKind::OneByte, 8);
+    case KeyCode::Enter:
+        push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Enter));
+        break;
+    case KeyCode::Backspace:
+    case KeyCode::Delete:
+        push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Backspace));
         break;
     default:
         push_key(keys, KeyKind::OneByte, byte);
@@ -46,10 +54,11 @@ void decode_ground_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>
 
 } // namespace
 
-void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& keys) {
+DecodedKeys decode_key_byte(KeyDecoder& decoder, std::uint8_t byte) {
+    DecodedKeys keys;
     if (decoder.mode == FrontEndMode::Pipe) {
         decode_pipe_byte(decoder, byte, keys);
-        return;
+        return keys;
     }
     switch (decoder.state) {
     case DecoderState::Ground:
@@ -62,7 +71,7 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
             decoder.state = DecoderState::SingleShift;
         } else {
             // ESC and then an ordinary key (Alt+key, or Escape typed twice): two keys.
-            push_key(keys, KeyKind::OneByte, escape);
+            push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Escape));
             decoder.state = DecoderState::Ground;
             decode_ground_byte(decoder, byte, keys);
         }
@@ -77,7 +86,7 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
             decoder.state = DecoderState::Ground;
         } else {
             // A broken sequence is dropped as one ignored key; the byte starts afresh.
-            push_key(keys, KeyKind::TwoByte, 0);
+            push_key(keys, KeyKind::TwoByte, static_cast<std::uint8_t>(SequenceEnd::Broken));
             decoder.state = DecoderState::Ground;
             decode_ground_byte(decoder, byte, keys);
         }
@@ -88,16 +97,24 @@ void decode_key_byte(KeyDecoder& decoder, std::uint8_t byte, std::vector<Key>& k
         decoder.state = DecoderState::Ground;
         break;
     }
+    return keys;
+}
+
+void no_byte_waiting(KeyDecoder& decoder) {
+    if (decoder.mode == FrontEndMode::Terminal)
+        decoder.last_was_cr = false;
 }
 
 bool escape_pending(const KeyDecoder& decoder) {
     return decoder.state != DecoderState::Ground;
 }
 
-void finish_escape(KeyDecoder& decoder, std::vector<Key>& keys) {
+DecodedKeys finish_escape(KeyDecoder& decoder) {
+    DecodedKeys keys;
     if (decoder.state == DecoderState::Escape)
-        push_key(keys, KeyKind::OneByte, escape);
+        push_key(keys, KeyKind::OneByte, byte_of(KeyCode::Escape));
     else if (decoder.state != DecoderState::Ground)
-        push_key(keys, KeyKind::TwoByte, 0);
+        push_key(keys, KeyKind::TwoByte, static_cast<std::uint8_t>(SequenceEnd::Broken));
     decoder.state = DecoderState::Ground;
+    return keys;
 }

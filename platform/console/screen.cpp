@@ -2,9 +2,7 @@
 #include "platform/console/screen.h"
 
 #include <cassert>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -35,8 +33,7 @@ void put_cell(Screen& screen, std::uint8_t byte, bool more_follow) {
 void act_on_byte(Screen& screen, std::uint8_t byte, bool more_follow) {
     switch (byte) {
     case 7:
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        break;
+        break; // the bell draws nothing; the console pauses for it
     case 9: {
         // Blanks up to and including the next column that is a multiple of 8.
         int blank_count = 8 - (screen.column - 1) % 8;
@@ -110,19 +107,20 @@ void end_row(Screen& screen) {
         ++screen.row;
 }
 
-void print_text(Screen& screen, std::string_view text) {
+Bell print_text(Screen& screen, std::string_view text) {
     // A text longer than a row that starts in column 1 is not moved: it runs on.
     bool row_begun = !screen.wrap_pending && screen.column != 1;
     if (row_begun && screen.column + static_cast<int>(text.size()) - 1 > screen_column_count)
         end_row(screen);
-    print_bytes(screen, text);
+    return print_bytes(screen, text);
 }
 
-void print_bytes(Screen& screen, std::string_view text) {
+Bell print_bytes(Screen& screen, std::string_view text) {
     if (screen.wrap_pending && !text.empty())
         end_row(screen);
     for (std::size_t i = 0; i < text.size(); ++i)
         act_on_byte(screen, static_cast<std::uint8_t>(text[i]), i + 1 < text.size());
+    return text.find('\a') == std::string_view::npos ? Bell::Silent : Bell::Rang;
 }
 
 void narrow_region_to_bottom_row(Screen& screen) {

@@ -35,12 +35,17 @@ void clear_screen(Screen& screen);
 // when the cursor was on its last row.
 void end_row(Screen& screen);
 
+// Whether a printed text held the byte 7. The model only draws; the console pauses for the bell,
+// once for the whole text however many bells it holds.
+enum class Bell { Silent, Rang };
+
 // Prints one text of a row with the fit rule: a text that does not fit in what is left of a row
 // already begun starts the next row.
-void print_text(Screen& screen, std::string_view text);
+Bell print_text(Screen& screen, std::string_view text);
 
-// Prints a text at the cursor without the fit rule; the bytes 7, 9 to 13 and 28 to 31 act.
-void print_bytes(Screen& screen, std::string_view text);
+// Prints a text at the cursor without the fit rule; the bytes 9 to 13 and 28 to 31 act, and 7
+// draws nothing.
+Bell print_bytes(Screen& screen, std::string_view text);
 
 // Makes row 25 alone the print region, with the cursor in its column 1.
 void narrow_region_to_bottom_row(Screen& screen);

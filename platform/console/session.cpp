@@ -182,6 +182,13 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     g_end_request = false;
     clear_failure();
 
+    // The table of open files is made now, not on the run's way out: there, after the system
+    // gave no more memory, making it would fail again.
+    try {
+        make_open_file_table();
+    } catch (const std::bad_alloc&) {
+        refuse_start();
+    }
     install_end_signal_handlers();
     // Both threads are made before anything is shown, so that a system that gives none (a limit
     // on memory or on processes) leaves the terminal as it was. Lines typed ahead at the shell

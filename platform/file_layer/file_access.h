@@ -76,6 +76,11 @@ void open_text_reader(FileSlot& slot, const std::string& name);
 void close_file(FileSlot& slot);
 void close_all_files();
 
+// Makes the table of open files, which close_all_files looks through. Called before a run, so
+// that the run's way out after the system gave no more memory allocates nothing. May throw
+// std::bad_alloc.
+void make_open_file_table();
+
 // The usual position: a whole number from 1 on, which rounds to itself; gives its 0-based offset.
 // False for any other, which the file layer rounds or refuses.
 inline bool whole_offset(double position, std::uint64_t& offset) {

@@ -316,6 +316,10 @@ void close_file(FileSlot& slot) {
         release_slot(slot);
 }
 
+void make_open_file_table() {
+    open_files();
+}
+
 void close_all_files() {
     // Even while a failure is pending: this is the buffered bytes' last way into their files.
     while (FileSlot* slot = open_files().any_open_slot())

@@ -30,6 +30,67 @@ const std::string no_thread_message =
     "plyconv cannot start: the system gives it no thread or no pipe (too little memory, or too "
     "many processes or open files).\n";
 
+const std::string out_of_memory_message =
+    "plyconv ended its run: the system gave it no more memory. Its files hold what was written "
+    "before.\n";
+
+// As a shell starts the program; the threads' stacks are as large.
+const unsigned long long shell_stack = 8 * 1024 * 1024;
+
+// Converts the example under a limit of kib KiB of address space, fed its answers, then
+// endless_keys when there are any.
+ProcessResult convert_example_under(const ProgramFolder& folder, unsigned long long kib,
+                                    const std::string& endless_keys) {
+    ProcessOptions options;
+    options.feed = {{"", 0, "in.ply\nout\n\n"}};
+    options.endless_keys = endless_keys;
+    options.limits = {{RLIMIT_STACK, shell_stack}, {RLIMIT_AS, kib * 1024}};
+    return run_in_pipe(folder, options);
+}
+
+// Every limit from just below the least at which the example starts to 768 KiB above it, in
+// steps of 2 KiB: there the start and the first allocations of the threads fail, one by one.
+// Each run cannot start, ends where it stood with a line on stderr, or converts; none is ended
+// by a signal (std::bad_alloc uncaught was an abort, exit 134).
+void sweep_where_the_start_fails(const std::string& endless_keys) {
+    const std::string input = example_face_file();
+    const FileBytes converted = example_converted("in.ply", input);
+    // The least limit at which the program starts, by halving: below it the threads get no
+    // stacks.
+    unsigned long long no_start = 8000;
+    unsigned long long starts = 40000;
+    while (starts - no_start > 2) {
+        const unsigned long long middle = (no_start + starts) / 2;
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+        if (convert_example_under(folder, middle, endless_keys).errors == no_thread_message)
+            no_start = middle;
+        else
+            starts = middle;
+    }
+    for (unsigned long long kib = starts - 64; kib <= starts + 768; kib += 2) {
+        SCOPED_TRACE(std::to_string(kib) + " KiB");
+        ProgramFolder folder;
+        folder.write_file("in.ply", input);
+
+        ProcessResult run = convert_example_under(folder, kib, endless_keys);
+
+        ASSERT_FALSE(run.timed_out);
+        const FileBytes files = folder.files_beside_the_program();
+        EXPECT_EQ(files.at("in.ply"), input);
+        if (run.errors == no_thread_message) {
+            EXPECT_EQ(run.exit_code, 1);
+            EXPECT_EQ(files.size(), 1u);
+        } else if (run.errors == out_of_memory_message) {
+            EXPECT_EQ(run.exit_code, 1);
+        } else {
+            ASSERT_EQ(run.errors, "");
+            ASSERT_EQ(run.exit_code, 0);
+            expect_same_files(files, converted);
+        }
+    }
+}
+
 // The example's three vertices and its face 0 1 2 repeated face_count times: the STL file
 // (50 bytes a face) then outgrows both temporary files (twice " 0 ,  1 ,  2 , -1," and CR LF,
 // 40 bytes a face).
@@ -152,7 +213,6 @@ TEST(NoThread, SaysSoOnStderrAndEndsBeforeTheRun) {
         std::vector<ResourceLimit> limits;
         bool limits_the_user;
     };
-    const unsigned long long shell_stack = 8 * 1024 * 1024; // as a shell starts it
     const Case cases[] = {
         {"one process for the user", {{RLIMIT_NPROC, 1}}, true},
         {"12000 KiB of address space",
@@ -223,10 +283,6 @@ TEST(NoMemory, EveryLimitOfTheAddressSpaceEndsTheRunSoundly) {
         GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
     const std::string input = repeated_face_file(6000);
     const FileBytes converted = repeated_face_converted(input, 6000);
-    const std::string out_of_memory_message =
-        "plyconv ended its run: the system gave it no more memory. Its files hold what was "
-        "written before.\n";
-    const unsigned long long shell_stack = 8 * 1024 * 1024;
     int ends_without_memory = 0;
     for (unsigned long long kib = 20000; kib <= 40000; kib += 500) {
         SCOPED_TRACE(std::to_string(kib) + " KiB");
@@ -254,6 +310,20 @@ TEST(NoMemory, EveryLimitOfTheAddressSpaceEndsTheRunSoundly) {
     }
     // The range holds limits of each kind; the middle one is what was a crash before.
     EXPECT_GT(ends_without_memory, 0);
+}
+
+TEST(NoMemory, EveryLimitWhereTheStartFailsEndsSoundly) {
+    if (built_with_sanitizers)
+        GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
+    sweep_where_the_start_fails("");
+}
+
+TEST(NoMemory, EveryLimitWhereTheStartFailsEndsSoundlyWithKeysWithoutEnd) {
+    // Keys that never end (yes(1) on stdin) keep the keys' thread reading while the run
+    // converts: its queue is full from the start.
+    if (built_with_sanitizers)
+        GTEST_SKIP() << "a program built with ASan cannot run under RLIMIT_AS";
+    sweep_where_the_start_fails("y");
 }
 
 TEST(NoThread, LeavesTheTerminalAsItWas) {

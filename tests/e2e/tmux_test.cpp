@@ -328,3 +328,48 @@ TEST(TerminalMode, CtrlCEndsTheRunAndRestoresTheTerminal) {
         EXPECT_EQ(folder.files_beside_the_program(), c.files);
     }
 }
+
+TEST(TerminalMode, BellsPastedAtAPromptDoNotHoldTheKeys) {
+    // 1,000 bells pasted before the answer, four minutes of pauses once: with the next keys
+    // already waiting a bell only rings, so the answer shows at once.
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+
+    pane.type(std::string(1000, '\a') + "in.ply");
+    ASSERT_TRUE(pane.wait_for_row(10, "? in.ply")) << pane.last_screen();
+    pane.press("Enter");
+    pane.type("out");
+    pane.press("Enter");
+
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
+    pane.type("q");
+    expect_terminal_restored(pane);
+}
+
+TEST(TerminalMode, APastedCrLfIsOneEnter) {
+    // Both answers pasted with the line ends of a text from another system: the LF waiting
+    // behind each CR belongs to the same Enter, so "out" answers the second prompt.
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+
+    pane.type("in.ply\r\nout\r\n");
+
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    Rows rows = dialogue_rows("in.ply", "out");
+    rows.push_back("");
+    rows.push_back(" in.ply > out.wrl & out.iv & out.stl");
+    rows.push_back(" NO tristrips found!");
+    rows.resize(24);
+    rows.push_back(prompt_row);
+    EXPECT_EQ(pane.screen(), rows);
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
+    pane.type("q");
+    expect_terminal_restored(pane);
+}

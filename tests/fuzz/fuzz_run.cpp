@@ -84,8 +84,9 @@ bool too_much_work(const ScanFindings& found) {
                             : found.face_count > largest_face_count;
 }
 
-// A byte 7 in a row that the run prints pauses it for 250 ms, and the scan prints the second
-// line of a header whose format it refuses: an input of bells there would stall the fuzzer.
+// A row that the run prints with a byte 7 in it pauses the run for 250 ms, and the scan prints
+// the second line of a header whose format it refuses: inputs with bells there would slow the
+// fuzzer to four runs a second.
 bool rings_in_the_type_line(const std::string& input) {
     const std::size_t first_line_end = input.find('\n');
     if (first_line_end == std::string::npos)
