@@ -65,6 +65,10 @@ struct FileSlot {
 // never waiting for another process. The first open_byte_file without emptying of a run opens
 // the file the run reads; until close_all_files ends the run, an open that could write that
 // file, under any name, fails with 55 and leaves it as it is, and so does its deletion.
+// Every open locks its file for as long as the slot holds it, never waiting: shared for the
+// run's input and a text reader, exclusive for a file emptied first and a text writer. A file
+// that another process holds against that lock fails with 55, neither emptied nor written; a
+// file that another slot of the run holds open keeps that slot's lock.
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first);
 void open_text_writer(FileSlot& slot, const std::string& name);
 void open_text_reader(FileSlot& slot, const std::string& name);
@@ -225,6 +229,7 @@ struct TextLine {
 void read_text_line(FileSlot& slot, TextLine& line);
 bool at_end_of_file(FileSlot& slot);
 
+// A file that another process holds locked fails with 55 and stays.
 void delete_file(const std::string& name);
 
 // The size in bytes of the file open in slot, its buffered writes included; 0 for a closed

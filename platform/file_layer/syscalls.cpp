@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 // Positions reach files of any size only with a 64-bit offset.
@@ -35,15 +36,18 @@ int real_unlink(const char* path) {
 int real_ftruncate(int fd, off_t size) {
     return ::ftruncate(fd, size);
 }
+int real_flock(int fd, int operation) {
+    return ::flock(fd, operation);
+}
 
 } // namespace
 
-const Syscalls g_real_syscalls = {real_open,  real_close, real_pread,  real_pwrite,
-                                  real_fstat, real_stat,  real_unlink, real_ftruncate};
+const Syscalls g_real_syscalls = {real_open, real_close,  real_pread,     real_pwrite, real_fstat,
+                                  real_stat, real_unlink, real_ftruncate, real_flock};
 
 // Listed again rather than copied, so that both are set before any other file's initializer runs.
-Syscalls g_syscalls = {real_open,  real_close, real_pread,  real_pwrite,
-                       real_fstat, real_stat,  real_unlink, real_ftruncate};
+Syscalls g_syscalls = {real_open, real_close,  real_pread,     real_pwrite, real_fstat,
+                       real_stat, real_unlink, real_ftruncate, real_flock};
 
 std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
                         int& error) {

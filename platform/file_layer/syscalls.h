@@ -21,6 +21,7 @@ struct Syscalls {
     int (*stat)(const char* path, struct stat* info);
     int (*unlink)(const char* path);
     int (*ftruncate)(int fd, off_t size);
+    int (*flock)(int fd, int operation);
 };
 
 // The real calls. Tests copy it to put the real calls back.
