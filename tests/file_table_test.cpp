@@ -109,6 +109,7 @@ TEST_F(FileTable, OpenRefusalsOfTheSystemGiveTheirCodes) {
         {"held exclusively", SystemCall::Open, EBUSY, 70},
         {"no such device address", SystemCall::Open, ENXIO, 68},
         {"no such device", SystemCall::Open, ENODEV, 68},
+        {"under another program's lease", SystemCall::Open, EWOULDBLOCK, 55},
         {"too many open files", SystemCall::Open, EMFILE, 53},
         {"too many files in the system", SystemCall::Open, ENFILE, 53},
         {"read fault", SystemCall::Open, EIO, 53},

@@ -67,8 +67,9 @@ struct FileSlot {
 // file, under any name, fails with 55 and leaves it as it is, and so does its deletion.
 // Every open locks its file for as long as the slot holds it, never waiting: shared for the
 // run's input and a text reader, exclusive for a file emptied first and a text writer. A file
-// that another process holds against that lock fails with 55, neither emptied nor written; a
-// file that another slot of the run holds open keeps that slot's lock.
+// that another process holds against that lock fails with 55, neither emptied nor written, and
+// so does one under another program's lease; a file that another slot of the run holds open
+// keeps that slot's lock.
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first);
 void open_text_writer(FileSlot& slot, const std::string& name);
 void open_text_reader(FileSlot& slot, const std::string& name);

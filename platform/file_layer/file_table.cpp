@@ -151,6 +151,8 @@ Failure open_refusal(int error, const std::string& name) {
         return Failure::PermissionDenied;
     if (error == ENXIO || error == ENODEV) // ENXIO: a FIFO that nothing reads, among others
         return Failure::DeviceUnavailable;
+    if (error == EWOULDBLOCK) // under another program's lease, which an open never waits for
+        return Failure::FileAlreadyOpen;
     // A missing file, a folder, too many open files, EIO, ENAMETOOLONG, ELOOP, ENOSPC, ...
     return Failure::FileNotFound;
 }

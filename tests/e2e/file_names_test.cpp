@@ -39,6 +39,8 @@ enum class Kind {
     // locked exclusively, or the example that it reads, locked shared.
     HeldByAWriter,
     ExampleHeldByAReader,
+    // A file of other_run_text under a write lease of this test, as a file server takes one.
+    LeasedByAnotherProgram,
 };
 
 const std::string other_run_text = "another run's text\r\n";
@@ -81,6 +83,13 @@ public:
                 folder.write_file(entry.name, example_face_file());
                 hold(path, LOCK_SH);
                 break;
+            case Kind::LeasedByAnotherProgram: {
+                folder.write_file(entry.name, other_run_text);
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                EXPECT_EQ(::fcntl(fd, F_SETLEASE, F_WRLCK), 0) << entry.name;
+                held_fds_.push_back(fd);
+                break;
+            }
             }
             if (entry.kind == Kind::ReadFifo) {
                 const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -89,12 +98,16 @@ public:
             }
         }
     }
-    ~RunFolder() {
-        for (int fd : held_fds_)
-            ::close(fd);
-    }
+    ~RunFolder() { let_go(); }
     RunFolder(const RunFolder&) = delete;
     RunFolder& operator=(const RunFolder&) = delete;
+
+    // Closes the FIFOs and files held: a file under a lease could not be read before.
+    void let_go() {
+        for (int fd : held_fds_)
+            ::close(fd);
+        held_fds_.clear();
+    }
 
     ProgramFolder folder;
 
@@ -188,6 +201,7 @@ void run_case(const Case& c) {
         options.endless_keys = "y\n"; // every box, then the final wait
 
     const ProcessResult run = run_in_pipe(folder, options);
+    run_folder.let_go();
 
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0);
@@ -551,6 +565,54 @@ TEST(FileNames, FileAnotherRunHoldsIsRefused) {
     };
     for (const Case& c : cases)
         run_case(c);
+}
+
+// Whether this process may take a write lease on a file of its own here: the system may have
+// leases turned off.
+bool leases_can_be_taken() {
+    ProgramFolder folder;
+    folder.write_file("probe", "");
+    const int fd = ::open((folder.program_folder() + "/probe").c_str(), O_RDONLY | O_CLOEXEC);
+    const bool taken = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    ::close(fd);
+    return taken;
+}
+
+// Opens are made without waiting, so one of a file under another program's lease failed at
+// once with EWOULDBLOCK, shown as 53 "File not found" for a file that exists. It is 55 "File
+// already open" now, as for a file another run holds.
+TEST(FileNames, FileUnderAnotherProgramsLeaseIsAlreadyOpen) {
+    if (!leases_can_be_taken())
+        GTEST_SKIP() << "the system gives this process no lease";
+    // The lease holder is told of every open that breaks its lease by SIGIO, which would end
+    // this process.
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGIO, &ignore, &before);
+    const FileBytes converted = example_converted("in.ply", example_face_file());
+    const Case cases[] = {
+        {"out.stl under a lease",
+         {example_in_ply, {Kind::LeasedByAnotherProgram, "out.stl"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}),
+                     boxes_text(52, example_stl_write_steps_after_head())),
+         with(converted, {{"out.stl", other_run_text}})},
+        // The clean-up's open of TEMP1.TMP and its deletion meet the lease too.
+        {"TEMP1.TMP under a lease",
+         {example_in_ply, {Kind::LeasedByAnotherProgram, "TEMP1.TMP"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {100}), "",
+                     boxes_text(52, example_wrl_write_steps()) + boxes_text(55, {623}) +
+                         boxes_text(52, {627, 648}) + boxes_text(55, {681})),
+         with(converted, {{"TEMP1.TMP", other_run_text}, {"out.wrl", "\r\n"}})},
+    };
+    for (const Case& c : cases)
+        run_case(c);
+    ::sigaction(SIGIO, &before, nullptr);
 }
 
 // A run of the program of folder in pipe mode, started with keys and left running: its keys stay
