@@ -4,7 +4,9 @@
 // Where each job lives: file_table.cpp holds the table of open files, the opens, the closes,
 // deletion and the size; byte_access.cpp the values at positions; block_cache.cpp the read
 // blocks under the reads; write_buffer.cpp the write buffer and its hand-over to the background
-// writer; text_lines.cpp the text lines. The inline short paths below are theirs.
+// writer; text_lines.cpp the text lines; refusals.cpp the code of each refusal of the system,
+// and syscalls.cpp the system calls with their retries after EINTR. The inline short paths
+// below are theirs.
 #pragma once
 
 #include <cstdint>

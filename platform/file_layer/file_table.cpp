@@ -1,11 +1,12 @@
-// The table of open files: the three opens and their shared helper, the closes, deletion, the
-// size of an open file, and the errno of a refused open or deletion turned into its failure code.
+// The table of open files: the three opens and their shared helper, the closes, deletion and the
+// size of an open file.
 #include "platform/file_layer/file_table.h"
 
 #include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 #include "platform/file_layer/file_buffers.h"
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/syscalls.h"
 #include "platform/file_layer/write_buffer.h"
 
@@ -28,14 +29,6 @@ int fstat_retrying(int fd, struct stat* info) {
 }
 
 namespace {
-
-int flock_retrying(int fd, int operation) {
-    int result;
-    do
-        result = g_syscalls.flock(fd, operation);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
 
 // The run's advisory lock on a file it holds open: shared for a file it reads, exclusive for
 // one it writes. Taken never waiting, so that a second run is refused at once, and released by
@@ -120,53 +113,6 @@ OpenFileTable& open_files() {
     return *table;
 }
 
-int stat_retrying(const char* path, struct stat* info) {
-    int result;
-    do
-        result = g_syscalls.stat(path, info);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
-
-// Whether the folder part of name is missing. A missing folder and a missing file both give
-// ENOENT, so only a look at the folder tells them apart.
-bool folder_missing(const std::string& name) {
-    std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return false; // the working folder
-    std::string folder = slash == 0 ? std::string("/") : name.substr(0, slash);
-    struct stat info;
-    if (stat_retrying(folder.c_str(), &info) != 0)
-        return errno == ENOENT || errno == ENOTDIR;
-    return !S_ISDIR(info.st_mode);
-}
-
-// How an open's refusal reaches the user, read top to bottom.
-Failure open_refusal(int error, const std::string& name) {
-    if ((error == ENOENT || error == ENOTDIR) && folder_missing(name))
-        return Failure::PathNotFound;
-    if (error == EACCES || error == EPERM || error == EROFS)
-        return Failure::PermissionDenied;
-    if (error == ETXTBSY || error == EBUSY) // in use by a running program or held exclusively
-        return Failure::PermissionDenied;
-    if (error == ENXIO || error == ENODEV) // ENXIO: a FIFO that nothing reads, among others
-        return Failure::DeviceUnavailable;
-    if (error == EWOULDBLOCK) // under another program's lease, which an open never waits for
-        return Failure::FileAlreadyOpen;
-    // A missing file, a folder, too many open files, EIO, ENAMETOOLONG, ELOOP, ENOSPC, ...
-    return Failure::FileNotFound;
-}
-
-// How a refused deletion reaches the user, read top to bottom. A folder is refused before the
-// unlink; one that took the name's place in between gives EISDIR.
-Failure delete_refusal(int error) {
-    if (error == ENOENT || error == ENOTDIR || error == EISDIR)
-        return Failure::FileNotFound;
-    if (error == EACCES || error == EPERM || error == EROFS || error == EBUSY)
-        return Failure::FileAlreadyOpen;
-    return Failure::FileNotFound;
-}
-
 // An empty name names no file, and the system would cut a name at a zero byte and so reach
 // another file.
 bool name_can_exist(const std::string& name) {
@@ -209,14 +155,6 @@ Failure refusal_of_file(const struct stat& info, Use use) {
     return Failure::None;
 }
 
-int truncate_retrying(int fd) {
-    int result;
-    do
-        result = g_syscalls.ftruncate(fd, 0);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
-
 // Locks the open file for the run, never waiting. A lock of another process refuses the open
 // with 55; a file that a slot of the run holds open already keeps that slot's lock, which this
 // open's own would clash with. A file system that keeps no locks leaves the file unlocked, as
@@ -241,10 +179,7 @@ Failure lock_for_run(int fd, const struct stat& info, RunLock& lock) {
 int open_named(const std::string& name, int flags, Use use, RunLock& lock, Failure& refusal) {
     // O_NONBLOCK: no open waits for another process, as the open of a FIFO without a reader
     // would, for good. It changes nothing for a regular file, the only kind that is kept.
-    int fd;
-    do
-        fd = g_syscalls.open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    while (fd < 0 && errno == EINTR);
+    int fd = open_retrying(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
         refusal = open_refusal(errno, name);
         return -1;
@@ -256,7 +191,7 @@ int open_named(const std::string& name, int flags, Use use, RunLock& lock, Failu
         refusal = refusal_of_file(info, use);
     if (refusal == Failure::None)
         refusal = lock_for_run(fd, info, lock);
-    if (refusal == Failure::None && use == Use::Empty && truncate_retrying(fd) != 0)
+    if (refusal == Failure::None && use == Use::Empty && ftruncate_retrying(fd, 0) != 0)
         refusal = open_refusal(errno, name); // a refused emptying refuses the open
     if (refusal != Failure::None) {
         g_syscalls.close(fd);
@@ -418,10 +353,7 @@ void delete_file(const std::string& name) {
     // A file that cannot be opened to be locked is refused as its open would be.
     int lock_fd = -1;
     if (seen && !open_files().holds(info)) {
-        do
-            lock_fd =
-                g_syscalls.open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
-        while (lock_fd < 0 && errno == EINTR);
+        lock_fd = open_retrying(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
         if (lock_fd < 0) {
             raise_failure(open_refusal(errno, name));
             return;
@@ -434,10 +366,7 @@ void delete_file(const std::string& name) {
             return;
         }
     }
-    int result;
-    do
-        result = g_syscalls.unlink(name.c_str());
-    while (result != 0 && errno == EINTR);
+    const int result = unlink_retrying(name.c_str());
     const int error = errno;
     if (lock_fd >= 0)
         g_syscalls.close(lock_fd);

@@ -49,6 +49,54 @@ const Syscalls g_real_syscalls = {real_open, real_close,  real_pread,     real_p
 Syscalls g_syscalls = {real_open, real_close,  real_pread,     real_pwrite, real_fstat,
                        real_stat, real_unlink, real_ftruncate, real_flock};
 
+int open_retrying(const char* path, int flags, mode_t mode) {
+    int fd;
+    do
+        fd = g_syscalls.open(path, flags, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int stat_retrying(const char* path, struct stat* info) {
+    int result;
+    do
+        result = g_syscalls.stat(path, info);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+int ftruncate_retrying(int fd, off_t size) {
+    int result;
+    do
+        result = g_syscalls.ftruncate(fd, size);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+int unlink_retrying(const char* path) {
+    int result;
+    do
+        result = g_syscalls.unlink(path);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+int flock_retrying(int fd, int operation) {
+    int result;
+    do
+        result = g_syscalls.flock(fd, operation);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
+ssize_t pread_retrying(int fd, void* buffer, std::size_t size, off_t offset) {
+    ssize_t count;
+    do
+        count = g_syscalls.pread(fd, buffer, size, offset);
+    while (count < 0 && errno == EINTR);
+    return count;
+}
+
 std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
                         int& error) {
     std::size_t written = 0;

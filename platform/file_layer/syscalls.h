@@ -30,6 +30,16 @@ extern const Syscalls g_real_syscalls;
 // The calls the file layer makes: the real ones unless a test has put others in.
 extern Syscalls g_syscalls;
 
+// The calls of g_syscalls that an interrupting signal can stop, made again after EINTR until
+// they give another outcome; errno as the last call left it. close is not among them: Linux has
+// released the fd even when it reports EINTR.
+int open_retrying(const char* path, int flags, mode_t mode);
+int stat_retrying(const char* path, struct stat* info);
+int ftruncate_retrying(int fd, off_t size);
+int unlink_retrying(const char* path);
+int flock_retrying(int fd, int operation);
+ssize_t pread_retrying(int fd, void* buffer, std::size_t size, off_t offset);
+
 // Writes every byte through g_syscalls.pwrite, finishing short writes and retrying EINTR. Gives
 // how many reached the file; when that is fewer than size, error holds the errno of the call
 // that stopped (0: it wrote nothing).

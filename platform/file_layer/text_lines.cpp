@@ -7,6 +7,7 @@
 #include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_table.h"
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/write_buffer.h"
 
 #include <sys/stat.h>

@@ -5,17 +5,12 @@
 
 #include "platform/file_layer/background_writer.h"
 #include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/syscalls.h"
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
-
-Failure write_refusal(int error) {
-    if (error == EACCES || error == EPERM || error == EROFS)
-        return Failure::PermissionDenied;
-    return Failure::PathFileAccessError; // ENOSPC, EDQUOT, EFBIG, EIO, a write that stopped short
-}
 
 namespace {
 
