@@ -1,7 +1,5 @@
 // The table of open files: the three opens and their shared helper, the closes, deletion and the
 // size of an open file.
-#include "platform/file_layer/file_table.h"
-
 #include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
@@ -19,14 +17,6 @@
 #include <cerrno>
 #include <memory>
 #include <vector>
-
-int fstat_retrying(int fd, struct stat* info) {
-    int result;
-    do
-        result = g_syscalls.fstat(fd, info);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
 
 namespace {
 

@@ -57,6 +57,14 @@ int open_retrying(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
+int fstat_retrying(int fd, struct stat* info) {
+    int result;
+    do
+        result = g_syscalls.fstat(fd, info);
+    while (result != 0 && errno == EINTR);
+    return result;
+}
+
 int stat_retrying(const char* path, struct stat* info) {
     int result;
     do

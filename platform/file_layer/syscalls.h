@@ -34,6 +34,7 @@ extern Syscalls g_syscalls;
 // they give another outcome; errno as the last call left it. close is not among them: Linux has
 // released the fd even when it reports EINTR.
 int open_retrying(const char* path, int flags, mode_t mode);
+int fstat_retrying(int fd, struct stat* info);
 int stat_retrying(const char* path, struct stat* info);
 int ftruncate_retrying(int fd, off_t size);
 int unlink_retrying(const char* path);

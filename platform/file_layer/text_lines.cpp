@@ -6,8 +6,8 @@
 
 #include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
-#include "platform/file_layer/file_table.h"
 #include "platform/file_layer/refusals.h"
+#include "platform/file_layer/syscalls.h"
 #include "platform/file_layer/write_buffer.h"
 
 #include <sys/stat.h>
