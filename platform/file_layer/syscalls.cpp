@@ -105,8 +105,8 @@ ssize_t pread_retrying(int fd, void* buffer, std::size_t size, off_t offset) {
     return count;
 }
 
-std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
-                        int& error) {
+std::size_t pwrite_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                         int& error) {
     std::size_t written = 0;
     while (written < size) {
         ssize_t count = g_syscalls.pwrite(fd, data + written, size - written,

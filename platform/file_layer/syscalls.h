@@ -44,5 +44,5 @@ ssize_t pread_retrying(int fd, void* buffer, std::size_t size, off_t offset);
 // Writes every byte through g_syscalls.pwrite, finishing short writes and retrying EINTR. Gives
 // how many reached the file; when that is fewer than size, error holds the errno of the call
 // that stopped (0: it wrote nothing).
-std::size_t write_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
-                        int& error);
+std::size_t pwrite_fully(int fd, std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                         int& error);

@@ -28,7 +28,7 @@ bool finish_flight(FileSlot& slot) {
     } else {
         flight.error = 0;
         flight.written =
-            write_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
+            pwrite_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
     }
     file.size_known = false;
     if (flight.written == flight.size) {
@@ -75,8 +75,8 @@ bool flush_writes(FileSlot& slot) {
     if (file.pending.size == 0)
         return true;
     int error = 0;
-    std::size_t written =
-        write_fully(slot.fd, file.pending.start, file.write_buffer.get(), file.pending.size, error);
+    std::size_t written = pwrite_fully(slot.fd, file.pending.start, file.write_buffer.get(),
+                                       file.pending.size, error);
     file.size_known = false;
     if (written == file.pending.size) {
         file.pending.size = 0;
@@ -114,7 +114,7 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
     }
     if (size >= write_buffer_size) {
         int error = 0;
-        std::size_t written = write_fully(slot.fd, offset, data, size, error);
+        std::size_t written = pwrite_fully(slot.fd, offset, data, size, error);
         file.size_known = false;
         if (written == size)
             return true;
