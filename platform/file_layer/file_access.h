@@ -76,6 +76,11 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
 void open_text_writer(FileSlot& slot, const std::string& name);
 void open_text_reader(FileSlot& slot, const std::string& name);
 
+// The last part of open_text_reader, the text reader's own: a look at the first byte of the file
+// just opened, so that an empty file, or one that starts with 26, is at its end at once. A failed
+// look raises 70 or 75 and leaves the slot open all the same.
+void look_at_first_text_byte(FileSlot& slot);
+
 // Every byte written before is in the file afterwards. Writes are buffered, so a write that
 // the system refuses only now raises its code here (70, or 75 for a full medium); the slot is
 // closed all the same. close_file on a closed slot does nothing. close_all_files acts even while

@@ -1,6 +1,5 @@
 // The table of open files: the three opens and their shared helper, the closes, deletion and the
 // size of an open file.
-#include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 #include "platform/file_layer/file_buffers.h"
@@ -300,10 +299,7 @@ void open_text_reader(FileSlot& slot, const std::string& name) {
         return;
     }
     open_files().enter(slot, fd, FileMode::TextReader, true, false, lock);
-    // A failed look raises 70 or 75 and leaves the slot open all the same.
-    int first = 0;
-    if (look_at(slot, 0, first))
-        slot.end_mark = first == end_of_text;
+    look_at_first_text_byte(slot);
 }
 
 void close_file(FileSlot& slot) {
