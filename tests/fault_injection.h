@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstddef>
 
-enum class SystemCall { Open, Close, Pread, Pwrite, Fstat, Stat, Unlink, Ftruncate };
-constexpr int system_call_count = 8;
+enum class SystemCall { Open, Close, Pread, Pwrite, Fstat, Stat, Unlink, Ftruncate, Flock };
+constexpr int system_call_count = 9;
 
 enum class FaultKind {
     Error,      // the call fails with the plan's errno
@@ -132,6 +132,12 @@ inline int faulty_ftruncate(int fd, off_t size) {
     return g_real_syscalls.ftruncate(fd, size);
 }
 
+inline int faulty_flock(int fd, int operation) {
+    if (should_fail(SystemCall::Flock))
+        return fail_with_errno();
+    return g_real_syscalls.flock(fd, operation);
+}
+
 // Calls at to at + count - 1 of call fail with error; at 0 fails none.
 inline FaultPlan failing(SystemCall call, int at, int error, int count = 1) {
     FaultPlan plan;
@@ -161,8 +167,8 @@ public:
         g_fault_state.medium_used = 0;
         g_fault_state.plan = plan;
         g_fault_state.active = true;
-        g_syscalls = {faulty_open,  faulty_close, faulty_pread,  faulty_pwrite,
-                      faulty_fstat, faulty_stat,  faulty_unlink, faulty_ftruncate};
+        g_syscalls = {faulty_open, faulty_close,  faulty_pread,     faulty_pwrite, faulty_fstat,
+                      faulty_stat, faulty_unlink, faulty_ftruncate, faulty_flock};
     }
     ~FaultGuard() {
         g_syscalls = g_real_syscalls;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,7 @@ TEST_F(FileTable, OpenRefusalsOfTheSystemGiveTheirCodes) {
         {"held exclusively", SystemCall::Open, EBUSY, 70},
         {"no such device address", SystemCall::Open, ENXIO, 68},
         {"no such device", SystemCall::Open, ENODEV, 68},
+        {"under another program's lease", SystemCall::Open, EWOULDBLOCK, 55},
         {"too many open files", SystemCall::Open, EMFILE, 53},
         {"too many files in the system", SystemCall::Open, ENFILE, 53},
         {"read fault", SystemCall::Open, EIO, 53},
@@ -263,6 +265,131 @@ TEST_F(FileTable, NoOpenWritesTheFileTheRunReads) {
     EXPECT_EQ(take_code(), 0);
     EXPECT_TRUE(writer.is_open);
     EXPECT_EQ(file_bytes(folder.name("in")), "");
+}
+
+// Another run's hold on a file: a lock of another open file description, which flock treats as
+// it treats another process's.
+class ForeignLock {
+public:
+    ForeignLock(const std::string& name, int operation)
+        : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC)) {
+        EXPECT_EQ(::flock(fd_, operation | LOCK_NB), 0) << name;
+    }
+    ~ForeignLock() { ::close(fd_); }
+    ForeignLock(const ForeignLock&) = delete;
+    ForeignLock& operator=(const ForeignLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// Whether another process could lock the file as operation says, now.
+bool others_may_lock(const std::string& name, int operation) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = ::flock(fd, operation | LOCK_NB) == 0;
+    ::close(fd);
+    return locked;
+}
+
+// Two runs in one folder wrote into each other's TEMP1.TMP. A file another run holds is refused
+// at once with 55, and neither emptied nor written: a writer holds its file exclusively, a
+// reader shares it with other readers.
+TEST_F(FileTable, OpensRefuseAFileAnotherRunHolds) {
+    const std::string name = folder.name("TEMP1.TMP");
+    // The run's writer holds its file against every other run until it closes the file.
+    FileSlot writer;
+    open_text_writer(writer, name);
+    ASSERT_EQ(take_code(), 0);
+    EXPECT_FALSE(others_may_lock(name, LOCK_SH));
+    close_file(writer);
+    EXPECT_TRUE(others_may_lock(name, LOCK_EX));
+
+    struct Case {
+        const char* name;
+        int held;
+        Opener opener;
+        int code;
+    };
+    const Case cases[] = {
+        {"read by another run", LOCK_SH, Opener::ByteKeep, 0},
+        {"read by another run", LOCK_SH, Opener::TextReader, 0},
+        {"read by another run", LOCK_SH, Opener::ByteEmpty, 55},
+        {"read by another run", LOCK_SH, Opener::TextWriter, 55},
+        {"written by another run", LOCK_EX, Opener::ByteKeep, 55},
+        {"written by another run", LOCK_EX, Opener::TextReader, 55},
+        {"written by another run", LOCK_EX, Opener::ByteEmpty, 55},
+        {"written by another run", LOCK_EX, Opener::TextWriter, 55},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + ", " + opener_name(c.opener));
+        make_file(name, "another run's text\r\n");
+        {
+            ForeignLock other_run(name, c.held);
+            int fds = open_fd_count();
+            FileSlot slot;
+            open_with(c.opener, slot, name);
+            EXPECT_EQ(take_code(), c.code);
+            EXPECT_EQ(slot.is_open, c.code == 0);
+            if (slot.is_open) {
+                // The run's own lock is shared too: a writer elsewhere is kept out.
+                EXPECT_TRUE(others_may_lock(name, LOCK_SH));
+                EXPECT_FALSE(others_may_lock(name, LOCK_EX));
+                close_file(slot);
+            }
+            EXPECT_EQ(open_fd_count(), fds);
+        }
+        EXPECT_EQ(file_bytes(name), "another run's text\r\n");
+        close_all_files(); // a new run: the file kept open is no longer its input
+    }
+}
+
+// A deletion of a file that another run holds, to read or to write, fails with 55 and leaves the
+// file; once the other run lets it go, it is deleted.
+TEST_F(FileTable, DeletionRefusesAFileAnotherRunHolds) {
+    const std::string name = folder.name("TEMP1.TMP");
+    for (int held : {LOCK_SH, LOCK_EX}) {
+        SCOPED_TRACE(held == LOCK_SH ? "read by another run" : "written by another run");
+        make_file(name, "another run's text\r\n");
+        int fds = open_fd_count();
+        {
+            ForeignLock other_run(name, held);
+            delete_file(name);
+            EXPECT_EQ(take_code(), 55);
+            EXPECT_EQ(file_bytes(name), "another run's text\r\n");
+        }
+        delete_file(name);
+        EXPECT_EQ(take_code(), 0);
+        EXPECT_FALSE(file_exists(name));
+        EXPECT_EQ(open_fd_count(), fds);
+    }
+}
+
+// A run may hold one file in two slots (a temporary file and an output that is a link to it);
+// its own lock never refuses its own open or deletion, which worked before runs took locks.
+// The lock stays with the file while any slot of the run holds it.
+TEST_F(FileTable, TheRunsOwnLockRefusesNothingOfTheRun) {
+    const std::string name = folder.name("TEMP1.TMP");
+    std::filesystem::create_symlink("TEMP1.TMP", folder.name("out.stl"));
+    FileSlot writer;
+    open_text_writer(writer, name);
+    FileSlot stl;
+    open_byte_file(stl, folder.name("out.stl"), EmptyFirst::Yes);
+    FileSlot reader;
+    open_text_reader(reader, name);
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_TRUE(stl.is_open);
+    EXPECT_TRUE(reader.is_open);
+    close_file(writer);
+    close_file(stl);
+    ASSERT_EQ(take_code(), 0);
+    // The reader took the lock over: another run may read the file, not write it.
+    EXPECT_TRUE(others_may_lock(name, LOCK_SH));
+    EXPECT_FALSE(others_may_lock(name, LOCK_EX));
+    delete_file(name);
+    EXPECT_EQ(take_code(), 0);
+    EXPECT_FALSE(file_exists(name));
+    close_file(reader);
+    EXPECT_EQ(take_code(), 0);
 }
 
 TEST_F(FileTable, OpenOfAnOpenSlotFailsAndKeepsTheFile) {

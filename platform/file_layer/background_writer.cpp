@@ -41,7 +41,7 @@ void write_loop() {
         }
         int error = 0;
         const std::size_t written =
-            write_fully(write->fd, write->offset, write->data, write->size, error);
+            pwrite_fully(write->fd, write->offset, write->data, write->size, error);
         {
             std::lock_guard<std::mutex> hold(w.lock);
             write->written = written;
@@ -83,7 +83,7 @@ void start_background_write(BackgroundWrite& write) {
         if (!w.has_thread) {
             write.error = 0;
             write.written =
-                write_fully(write.fd, write.offset, write.data, write.size, write.error);
+                pwrite_fully(write.fd, write.offset, write.data, write.size, write.error);
             return;
         }
         write.busy = true;

@@ -1,20 +1,14 @@
 // The read blocks of an open file: 8 blocks of 64 KiB, each read whole through the seam, the one
-// of the last read tried first, the least recently used one read over; and the errno of a
-// refused read turned into its failure code.
+// of the last read tried first, the least recently used one read over.
 #include "platform/file_layer/block_cache.h"
 
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/syscalls.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-
-Failure read_refusal(int error) {
-    if (error == EACCES || error == EPERM)
-        return Failure::PermissionDenied;
-    return Failure::PathFileAccessError;
-}
 
 namespace {
 
@@ -28,10 +22,8 @@ bool fill_block(const FileSlot& slot, CacheBlock& block, std::uint64_t start) {
     const std::uint64_t wanted = std::min(block_size, largest_end - start);
     std::uint64_t length = 0;
     while (length < wanted) {
-        ssize_t count = g_syscalls.pread(slot.fd, block.bytes + length, wanted - length,
-                                         static_cast<off_t>(start + length));
-        if (count < 0 && errno == EINTR)
-            continue;
+        ssize_t count = pread_retrying(slot.fd, block.bytes + length, wanted - length,
+                                       static_cast<off_t>(start + length));
         if (count < 0) {
             raise_failure(read_refusal(errno));
             return false;

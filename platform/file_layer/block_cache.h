@@ -1,5 +1,5 @@
 // The read blocks under the value reads and the text reader: which block holds a byte, the block
-// read in over the least recently used one, and how a refused read reaches the user.
+// read in over the least recently used one.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +8,6 @@
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 #include "platform/file_layer/file_buffers.h"
-
-// How a refused or failed read reaches the user.
-Failure read_refusal(int error);
 
 // The read block that holds offset, read in over the least recently used one when no block
 // holds it. Null when the read failed (its code raised).

@@ -4,7 +4,9 @@
 // Where each job lives: file_table.cpp holds the table of open files, the opens, the closes,
 // deletion and the size; byte_access.cpp the values at positions; block_cache.cpp the read
 // blocks under the reads; write_buffer.cpp the write buffer and its hand-over to the background
-// writer; text_lines.cpp the text lines. The inline short paths below are theirs.
+// writer; text_lines.cpp the text lines; refusals.cpp the code of each refusal of the system,
+// and syscalls.cpp the system calls with their retries after EINTR. The inline short paths
+// below are theirs.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +67,19 @@ struct FileSlot {
 // never waiting for another process. The first open_byte_file without emptying of a run opens
 // the file the run reads; until close_all_files ends the run, an open that could write that
 // file, under any name, fails with 55 and leaves it as it is, and so does its deletion.
+// Every open locks its file for as long as the slot holds it, never waiting: shared for the
+// run's input and a text reader, exclusive for a file emptied first and a text writer. A file
+// that another process holds against that lock fails with 55, neither emptied nor written, and
+// so does one under another program's lease; a file that another slot of the run holds open
+// keeps that slot's lock.
 void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_first);
 void open_text_writer(FileSlot& slot, const std::string& name);
 void open_text_reader(FileSlot& slot, const std::string& name);
+
+// The last part of open_text_reader, the text reader's own: a look at the first byte of the file
+// just opened, so that an empty file, or one that starts with 26, is at its end at once. A failed
+// look raises 70 or 75 and leaves the slot open all the same.
+void look_at_first_text_byte(FileSlot& slot);
 
 // Every byte written before is in the file afterwards. Writes are buffered, so a write that
 // the system refuses only now raises its code here (70, or 75 for a full medium); the slot is
@@ -239,6 +251,7 @@ struct TextLine {
 void read_text_line(FileSlot& slot, TextLine& line);
 bool at_end_of_file(FileSlot& slot);
 
+// A file that another process holds locked fails with 55 and stays.
 void delete_file(const std::string& name);
 
 // The size in bytes of the file open in slot, its buffered writes included; 0 for a closed

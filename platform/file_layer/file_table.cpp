@@ -1,15 +1,14 @@
-// The table of open files: the three opens and their shared helper, the closes, deletion, the
-// size of an open file, and the errno of a refused open or deletion turned into its failure code.
-#include "platform/file_layer/file_table.h"
-
-#include "platform/file_layer/block_cache.h"
+// The table of open files: the three opens and their shared helper, the closes, deletion and the
+// size of an open file.
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 #include "platform/file_layer/file_buffers.h"
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/syscalls.h"
 #include "platform/file_layer/write_buffer.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,23 +17,31 @@
 #include <memory>
 #include <vector>
 
-int fstat_retrying(int fd, struct stat* info) {
-    int result;
-    do
-        result = g_syscalls.fstat(fd, info);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
-
 namespace {
+
+// The run's advisory lock on a file it holds open: shared for a file it reads, exclusive for
+// one it writes. Taken never waiting, so that a second run is refused at once, and released by
+// the close, which ends the open file description that holds it.
+struct RunLock {
+    dev_t device = 0;
+    ino_t inode = 0;
+    int operation = LOCK_SH; // the lock the open wants
+    bool held = false;       // false: another slot of the run holds it, or no lock could be had
+};
+
+// Whether the lock is on the file that info describes.
+bool same_file(const RunLock& lock, const struct stat& info) {
+    return lock.device == info.st_dev && lock.inode == info.st_ino;
+}
 
 // The table of open files. A slot is open exactly while it has an entry here, and the entry
 // holds its buffers: so close_all_files reaches every open slot, whoever owns it.
 class OpenFileTable {
 public:
-    void enter(FileSlot& slot, int fd, FileMode mode, bool may_read, bool may_write) {
+    void enter(FileSlot& slot, int fd, FileMode mode, bool may_read, bool may_write,
+               const RunLock& lock) {
         assert(!slot.is_open);
-        entries_.push_back({&slot, std::make_unique<FileBuffers>()});
+        entries_.push_back({&slot, std::make_unique<FileBuffers>(), lock});
         slot.is_open = true;
         slot.mode = mode;
         slot.may_read = may_read;
@@ -47,10 +54,12 @@ public:
         slot.window_length = 0;
     }
 
+    // Called once the slot's fd is closed, and so its lock released.
     void release(FileSlot& slot) {
         auto entry = std::find_if(entries_.begin(), entries_.end(),
                                   [&slot](const Entry& e) { return e.slot == &slot; });
         assert(entry != entries_.end());
+        const RunLock lock = entry->lock;
         entries_.erase(entry);
         slot.is_open = false;
         slot.may_read = false;
@@ -59,6 +68,21 @@ public:
         slot.file = nullptr;
         slot.pending = nullptr;
         slot.window_length = 0;
+        // Another slot of the run that still holds the file takes the lock over.
+        if (lock.held)
+            for (Entry& other : entries_)
+                if (!other.lock.held && other.lock.device == lock.device &&
+                    other.lock.inode == lock.inode) {
+                    other.lock.held =
+                        flock_retrying(other.slot->fd, other.lock.operation | LOCK_NB) == 0;
+                    break;
+                }
+    }
+
+    // Whether a slot of the run holds the file open: its own lock then stands for a second open.
+    bool holds(const struct stat& info) const {
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [&info](const Entry& e) { return same_file(e.lock, info); });
     }
 
     FileSlot* any_open_slot() const { return entries_.empty() ? nullptr : entries_.back().slot; }
@@ -67,6 +91,7 @@ private:
     struct Entry {
         FileSlot* slot;
         std::unique_ptr<FileBuffers> file;
+        RunLock lock;
     };
     std::vector<Entry> entries_;
 };
@@ -75,51 +100,6 @@ OpenFileTable& open_files() {
     // Never destroyed, so that a slot of static lifetime can still close through it at exit.
     static OpenFileTable* table = new OpenFileTable;
     return *table;
-}
-
-int stat_retrying(const char* path, struct stat* info) {
-    int result;
-    do
-        result = g_syscalls.stat(path, info);
-    while (result != 0 && errno == EINTR);
-    return result;
-}
-
-// Whether the folder part of name is missing. A missing folder and a missing file both give
-// ENOENT, so only a look at the folder tells them apart.
-bool folder_missing(const std::string& name) {
-    std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos)
-        return false; // the working folder
-    std::string folder = slash == 0 ? std::string("/") : name.substr(0, slash);
-    struct stat info;
-    if (stat_retrying(folder.c_str(), &info) != 0)
-        return errno == ENOENT || errno == ENOTDIR;
-    return !S_ISDIR(info.st_mode);
-}
-
-// How an open's refusal reaches the user, read top to bottom.
-Failure open_refusal(int error, const std::string& name) {
-    if ((error == ENOENT || error == ENOTDIR) && folder_missing(name))
-        return Failure::PathNotFound;
-    if (error == EACCES || error == EPERM || error == EROFS)
-        return Failure::PermissionDenied;
-    if (error == ETXTBSY || error == EBUSY) // in use by a running program or held exclusively
-        return Failure::PermissionDenied;
-    if (error == ENXIO || error == ENODEV) // ENXIO: a FIFO that nothing reads, among others
-        return Failure::DeviceUnavailable;
-    // A missing file, a folder, too many open files, EIO, ENAMETOOLONG, ELOOP, ENOSPC, ...
-    return Failure::FileNotFound;
-}
-
-// How a refused deletion reaches the user, read top to bottom. A folder is refused before the
-// unlink; one that took the name's place in between gives EISDIR.
-Failure delete_refusal(int error) {
-    if (error == ENOENT || error == ENOTDIR || error == EISDIR)
-        return Failure::FileNotFound;
-    if (error == EACCES || error == EPERM || error == EROFS || error == EBUSY)
-        return Failure::FileAlreadyOpen;
-    return Failure::FileNotFound;
 }
 
 // An empty name names no file, and the system would cut a name at a zero byte and so reach
@@ -164,33 +144,43 @@ Failure refusal_of_file(const struct stat& info, Use use) {
     return Failure::None;
 }
 
-int truncate_retrying(int fd) {
-    int result;
-    do
-        result = g_syscalls.ftruncate(fd, 0);
-    while (result != 0 && errno == EINTR);
-    return result;
+// Locks the open file for the run, never waiting. A lock of another process refuses the open
+// with 55; a file that a slot of the run holds open already keeps that slot's lock, which this
+// open's own would clash with. A file system that keeps no locks leaves the file unlocked, as
+// it was before runs took locks.
+Failure lock_for_run(int fd, const struct stat& info, RunLock& lock) {
+    lock.device = info.st_dev;
+    lock.inode = info.st_ino;
+    lock.held = false;
+    if (open_files().holds(info))
+        return Failure::None;
+    if (flock_retrying(fd, lock.operation | LOCK_NB) == 0)
+        lock.held = true;
+    else if (errno == EWOULDBLOCK)
+        return Failure::FileAlreadyOpen;
+    return Failure::None;
 }
 
-// Opens name and checks what was opened, since the name may have changed after may_open looked
-// at it; empties the file only then, so that a refused file keeps its bytes. Gives the fd with
-// info on the file, or -1 with the code of the refusal.
-int open_named(const std::string& name, int flags, Use use, struct stat& info, Failure& refusal) {
+// Opens name, checks what was opened, since the name may have changed after may_open looked at
+// it, and locks it as lock.operation says; empties the file only then, so that a refused file
+// keeps its bytes, the ones another run writes included. Gives the fd with the lock taken, or
+// -1 with the code of the refusal.
+int open_named(const std::string& name, int flags, Use use, RunLock& lock, Failure& refusal) {
     // O_NONBLOCK: no open waits for another process, as the open of a FIFO without a reader
     // would, for good. It changes nothing for a regular file, the only kind that is kept.
-    int fd;
-    do
-        fd = g_syscalls.open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    while (fd < 0 && errno == EINTR);
+    int fd = open_retrying(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
         refusal = open_refusal(errno, name);
         return -1;
     }
+    struct stat info;
     if (fstat_retrying(fd, &info) != 0)
         refusal = open_refusal(errno, name);
     else
         refusal = refusal_of_file(info, use);
-    if (refusal == Failure::None && use == Use::Empty && truncate_retrying(fd) != 0)
+    if (refusal == Failure::None)
+        refusal = lock_for_run(fd, info, lock);
+    if (refusal == Failure::None && use == Use::Empty && ftruncate_retrying(fd, 0) != 0)
         refusal = open_refusal(errno, name); // a refused emptying refuses the open
     if (refusal != Failure::None) {
         g_syscalls.close(fd);
@@ -248,18 +238,21 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
     const Use use = empty_first == EmptyFirst::Yes ? Use::Empty : Use::Write;
     if (!may_open(slot, name, use))
         return;
-    struct stat info;
     Failure refusal = Failure::None;
+    RunLock lock;
     if (empty_first == EmptyFirst::Yes) {
-        int fd = open_named(name, O_WRONLY | O_CREAT, use, info, refusal);
+        lock.operation = LOCK_EX;
+        int fd = open_named(name, O_WRONLY | O_CREAT, use, lock, refusal);
         if (fd < 0)
             raise_failure(refusal);
         else
-            open_files().enter(slot, fd, FileMode::ByteAccess, false, true);
+            open_files().enter(slot, fd, FileMode::ByteAccess, false, true, lock);
         return;
     }
-    // Reading and writing where allowed, else reading only, else writing only; a missing file
-    // is created and an existing one never emptied.
+    // The byte file that is kept is the run's input, which it only reads: others may read it
+    // too. Reading and writing where allowed, else reading only, else writing only; a missing
+    // file is created and an existing one never emptied.
+    lock.operation = LOCK_SH;
     struct Attempt {
         int flags;
         bool may_read;
@@ -268,12 +261,13 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
     const Attempt attempts[] = {
         {O_RDWR | O_CREAT, true, true}, {O_RDONLY, true, false}, {O_WRONLY | O_CREAT, false, true}};
     for (const Attempt& attempt : attempts) {
-        int fd = open_named(name, attempt.flags, use, info, refusal);
+        int fd = open_named(name, attempt.flags, use, lock, refusal);
         if (fd >= 0) {
-            open_files().enter(slot, fd, FileMode::ByteAccess, attempt.may_read, attempt.may_write);
+            open_files().enter(slot, fd, FileMode::ByteAccess, attempt.may_read, attempt.may_write,
+                               lock);
             // The run's first such open is of its input; a later one is checked against it.
             if (!g_input_file.known)
-                g_input_file = {true, info.st_dev, info.st_ino};
+                g_input_file = {true, lock.device, lock.inode};
             return;
         }
     }
@@ -283,30 +277,29 @@ void open_byte_file(FileSlot& slot, const std::string& name, EmptyFirst empty_fi
 void open_text_writer(FileSlot& slot, const std::string& name) {
     if (!may_open(slot, name, Use::Empty))
         return;
-    struct stat info;
     Failure refusal = Failure::None;
-    int fd = open_named(name, O_WRONLY | O_CREAT, Use::Empty, info, refusal);
+    RunLock lock;
+    lock.operation = LOCK_EX;
+    int fd = open_named(name, O_WRONLY | O_CREAT, Use::Empty, lock, refusal);
     if (fd < 0)
         raise_failure(refusal);
     else
-        open_files().enter(slot, fd, FileMode::TextWriter, false, true);
+        open_files().enter(slot, fd, FileMode::TextWriter, false, true, lock);
 }
 
 void open_text_reader(FileSlot& slot, const std::string& name) {
     if (!may_open(slot, name, Use::Read))
         return;
-    struct stat info;
     Failure refusal = Failure::None;
-    int fd = open_named(name, O_RDONLY, Use::Read, info, refusal);
+    RunLock lock;
+    lock.operation = LOCK_SH;
+    int fd = open_named(name, O_RDONLY, Use::Read, lock, refusal);
     if (fd < 0) {
         raise_failure(refusal);
         return;
     }
-    open_files().enter(slot, fd, FileMode::TextReader, true, false);
-    // A failed look raises 70 or 75 and leaves the slot open all the same.
-    int first = 0;
-    if (look_at(slot, 0, first))
-        slot.end_mark = first == end_of_text;
+    open_files().enter(slot, fd, FileMode::TextReader, true, false, lock);
+    look_at_first_text_byte(slot);
 }
 
 void close_file(FileSlot& slot) {
@@ -337,19 +330,38 @@ void delete_file(const std::string& name) {
     // Only a regular file is the run's to delete, and never its input: a FIFO or a device of
     // the name stays, as it stayed through the opens, and so does the input under any name.
     struct stat info;
-    if (stat_retrying(name.c_str(), &info) == 0) {
+    const bool seen = stat_retrying(name.c_str(), &info) == 0;
+    if (seen) {
         Failure refusal = refusal_of_file(info, Use::Write);
         if (refusal != Failure::None) {
             raise_failure(refusal);
             return;
         }
     }
-    int result;
-    do
-        result = g_syscalls.unlink(name.c_str());
-    while (result != 0 && errno == EINTR);
+    // Nor a file that another process holds: the run takes an exclusive lock on it, never
+    // waiting, and holds it through the unlink. A file the run holds open has the run's lock.
+    // A file that cannot be opened to be locked is refused as its open would be.
+    int lock_fd = -1;
+    if (seen && !open_files().holds(info)) {
+        lock_fd = open_retrying(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+        if (lock_fd < 0) {
+            raise_failure(open_refusal(errno, name));
+            return;
+        }
+        RunLock lock;
+        lock.operation = LOCK_EX;
+        if (lock_for_run(lock_fd, info, lock) != Failure::None) {
+            g_syscalls.close(lock_fd);
+            raise_failure(Failure::FileAlreadyOpen);
+            return;
+        }
+    }
+    const int result = unlink_retrying(name.c_str());
+    const int error = errno;
+    if (lock_fd >= 0)
+        g_syscalls.close(lock_fd);
     if (result != 0)
-        raise_failure(delete_refusal(errno));
+        raise_failure(delete_refusal(error));
 }
 
 std::uint64_t file_size(FileSlot& slot) {

@@ -1,12 +1,13 @@
 // Text lines, written and read back: the text writer's items and line ends, and the text reader's
 // lines, each taken in place in the block of the last read when it lies there whole (the short
-// path), else put together across blocks in segments of a bounded length (the long path); and the
-// reader's end of the file.
+// path), else put together across blocks in segments of a bounded length (the long path); the
+// reader's look at the first byte when it opens, and its end of the file.
 #include "platform/file_layer/file_access.h"
 
 #include "platform/file_layer/block_cache.h"
 #include "platform/file_layer/failure.h"
-#include "platform/file_layer/file_table.h"
+#include "platform/file_layer/refusals.h"
+#include "platform/file_layer/syscalls.h"
 #include "platform/file_layer/write_buffer.h"
 
 #include <sys/stat.h>
@@ -118,6 +119,12 @@ void append_text_items(FileSlot& slot, std::initializer_list<std::string_view> t
             return; // nothing after the failing text is written, the line end included
     if (end_line == EndLine::Yes)
         append_text(slot, "\r\n");
+}
+
+void look_at_first_text_byte(FileSlot& slot) {
+    int first = 0;
+    if (look_at(slot, 0, first))
+        slot.end_mark = first == end_of_text;
 }
 
 void read_text_line(FileSlot& slot, TextLine& line) {

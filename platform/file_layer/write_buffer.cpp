@@ -5,17 +5,12 @@
 
 #include "platform/file_layer/background_writer.h"
 #include "platform/file_layer/block_cache.h"
+#include "platform/file_layer/refusals.h"
 #include "platform/file_layer/syscalls.h"
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
-
-Failure write_refusal(int error) {
-    if (error == EACCES || error == EPERM || error == EROFS)
-        return Failure::PermissionDenied;
-    return Failure::PathFileAccessError; // ENOSPC, EDQUOT, EFBIG, EIO, a write that stopped short
-}
 
 namespace {
 
@@ -33,7 +28,7 @@ bool finish_flight(FileSlot& slot) {
     } else {
         flight.error = 0;
         flight.written =
-            write_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
+            pwrite_fully(slot.fd, flight.offset, flight.data, flight.size, flight.error);
     }
     file.size_known = false;
     if (flight.written == flight.size) {
@@ -80,8 +75,8 @@ bool flush_writes(FileSlot& slot) {
     if (file.pending.size == 0)
         return true;
     int error = 0;
-    std::size_t written =
-        write_fully(slot.fd, file.pending.start, file.write_buffer.get(), file.pending.size, error);
+    std::size_t written = pwrite_fully(slot.fd, file.pending.start, file.write_buffer.get(),
+                                       file.pending.size, error);
     file.size_known = false;
     if (written == file.pending.size) {
         file.pending.size = 0;
@@ -118,7 +113,7 @@ bool write_at(FileSlot& slot, std::uint64_t offset, const std::uint8_t* data, st
     }
     if (size >= write_buffer_size) {
         int error = 0;
-        std::size_t written = write_fully(slot.fd, offset, data, size, error);
+        std::size_t written = pwrite_fully(slot.fd, offset, data, size, error);
         file.size_known = false;
         if (written == size)
             return true;

@@ -1,5 +1,5 @@
 // The writes of an open file on their way into it: the write buffer, its hand-over to the
-// background writer, the flushes, and how a refused write reaches the user.
+// background writer and the flushes.
 #pragma once
 
 #include <cstddef>
@@ -8,10 +8,6 @@
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 #include "platform/file_layer/file_buffers.h"
-
-// How a refused, failed or incomplete write reaches the user; error 0 is a write call that
-// wrote nothing.
-Failure write_refusal(int error);
 
 // Bytes that are not in the file yet: pending, or handed to the background writer.
 inline bool has_unwritten(const FileBuffers& file) {

@@ -1,11 +1,14 @@
 // The names a run's files can stand under, as the built program meets them: a FIFO or a device
 // where a file is expected, which no open may wait on; the input under the name of an output,
-// which no open may empty or write; and the end request while the run waits, at a box or on an
-// output pipe that nothing reads.
+// which no open may empty or write; a file that another run holds, which no open may empty or
+// write either; and the end request while the run waits, at a box or on an output pipe that
+// nothing reads.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,7 +35,15 @@ enum class Kind {
     ReadFifo, // a FIFO that the test holds open for reading during the run
     Symlink,  // a symbolic link to target
     HardLink, // another name of the file target
+    // Held by another run, which this test stands for: a file of other_run_text that it writes,
+    // locked exclusively, or the example that it reads, locked shared.
+    HeldByAWriter,
+    ExampleHeldByAReader,
+    // A file of other_run_text under a write lease of this test, as a file server takes one.
+    LeasedByAnotherProgram,
 };
+
+const std::string other_run_text = "another run's text\r\n";
 
 struct Entry {
     Kind kind;
@@ -64,6 +75,21 @@ public:
             case Kind::HardLink:
                 EXPECT_EQ(::link(target.c_str(), path.c_str()), 0) << entry.name;
                 break;
+            case Kind::HeldByAWriter:
+                folder.write_file(entry.name, other_run_text);
+                hold(path, LOCK_EX);
+                break;
+            case Kind::ExampleHeldByAReader:
+                folder.write_file(entry.name, example_face_file());
+                hold(path, LOCK_SH);
+                break;
+            case Kind::LeasedByAnotherProgram: {
+                folder.write_file(entry.name, other_run_text);
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                EXPECT_EQ(::fcntl(fd, F_SETLEASE, F_WRLCK), 0) << entry.name;
+                held_fds_.push_back(fd);
+                break;
+            }
             }
             if (entry.kind == Kind::ReadFifo) {
                 const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -72,16 +98,27 @@ public:
             }
         }
     }
-    ~RunFolder() {
-        for (int fd : held_fds_)
-            ::close(fd);
-    }
+    ~RunFolder() { let_go(); }
     RunFolder(const RunFolder&) = delete;
     RunFolder& operator=(const RunFolder&) = delete;
+
+    // Closes the FIFOs and files held: a file under a lease could not be read before.
+    void let_go() {
+        for (int fd : held_fds_)
+            ::close(fd);
+        held_fds_.clear();
+    }
 
     ProgramFolder folder;
 
 private:
+    // The lock of another process for as long as the folder lives.
+    void hold(const std::string& path, int operation) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(::flock(fd, operation | LOCK_NB), 0) << path;
+        held_fds_.push_back(fd);
+    }
+
     std::vector<int> held_fds_;
 };
 
@@ -164,6 +201,7 @@ void run_case(const Case& c) {
         options.endless_keys = "y\n"; // every box, then the final wait
 
     const ProcessResult run = run_in_pipe(folder, options);
+    run_folder.let_go();
 
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0);
@@ -464,6 +502,262 @@ TEST(FileNames, InputUnderTheNameOfAnOutputIsNeverWritten) {
     };
     for (const Case& c : cases)
         run_case(c);
+}
+
+// Two runs in one folder wrote into each other's TEMP1.TMP and TEMP2.TMP and deleted them under
+// each other, silently. Now a file that another run holds is refused at once with 55: an output
+// it writes or reads, a temporary text it writes, and its deletion. The other run's file keeps
+// every byte; a file that both runs only read is shared.
+TEST(FileNames, FileAnotherRunHoldsIsRefused) {
+    const FileBytes converted = example_converted("in.ply", example_face_file());
+    const std::string stl_boxes = boxes_text(52, example_stl_write_steps_after_head());
+    const Case cases[] = {
+        {"in.ply read by another run",
+         {{Kind::ExampleHeldByAReader, "in.ply"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", "", "", ""),
+         converted},
+        // Every write to the VRML text fails, and so does its clean-up's open of TEMP1.TMP;
+        // the line buffer's blanks make out.wrl one empty line.
+        {"TEMP1.TMP written by another run",
+         {example_in_ply, {Kind::HeldByAWriter, "TEMP1.TMP"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {100}), "",
+                     boxes_text(52, example_wrl_write_steps()) + boxes_text(55, {623}) +
+                         boxes_text(52, {627, 648}) + boxes_text(55, {681})),
+         with(converted, {{"TEMP1.TMP", other_run_text}, {"out.wrl", "\r\n"}})},
+        {"TEMP2.TMP written by another run",
+         {example_in_ply, {Kind::HeldByAWriter, "TEMP2.TMP"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {101}), "",
+                     boxes_text(52, example_iv_write_steps()) + boxes_text(55, {652}) +
+                         boxes_text(52, {656, 677}) + boxes_text(55, {682})),
+         with(converted, {{"TEMP2.TMP", other_run_text}, {"out.iv", "}\r\n"}})},
+        {"out.stl written by another run",
+         {example_in_ply, {Kind::HeldByAWriter, "out.stl"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}), stl_boxes),
+         with(converted, {{"out.stl", other_run_text}})},
+        {"out.wrl written by another run",
+         {example_in_ply, {Kind::HeldByAWriter, "out.wrl"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", "", "",
+                     boxes_text(55, {624}) + boxes_text(52, repeated_step(647, 32))),
+         with(converted, {{"out.wrl", other_run_text}})},
+        // No closes the run's own temporary files, still empty.
+        {"TEMP1.TMP written by another run, then No",
+         {example_in_ply, {Kind::HeldByAWriter, "TEMP1.TMP"}},
+         "in.ply",
+         "out",
+         true,
+         answers("in.ply", "out") + boxes_text(55, {100}),
+         {{"in.ply", example_face_file()}, {"TEMP1.TMP", other_run_text}}},
+    };
+    for (const Case& c : cases)
+        run_case(c);
+}
+
+// Whether this process may take a write lease on a file of its own here: the system may have
+// leases turned off.
+bool leases_can_be_taken() {
+    ProgramFolder folder;
+    folder.write_file("probe", "");
+    const int fd = ::open((folder.program_folder() + "/probe").c_str(), O_RDONLY | O_CLOEXEC);
+    const bool taken = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    ::close(fd);
+    return taken;
+}
+
+// Opens are made without waiting, so one of a file under another program's lease failed at
+// once with EWOULDBLOCK, shown as 53 "File not found" for a file that exists. It is 55 "File
+// already open" now, as for a file another run holds.
+TEST(FileNames, FileUnderAnotherProgramsLeaseIsAlreadyOpen) {
+    if (!leases_can_be_taken())
+        GTEST_SKIP() << "the system gives this process no lease";
+    // The lease holder is told of every open that breaks its lease by SIGIO, which would end
+    // this process.
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGIO, &ignore, &before);
+    const FileBytes converted = example_converted("in.ply", example_face_file());
+    const Case cases[] = {
+        {"out.stl under a lease",
+         {example_in_ply, {Kind::LeasedByAnotherProgram, "out.stl"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}),
+                     boxes_text(52, example_stl_write_steps_after_head())),
+         with(converted, {{"out.stl", other_run_text}})},
+        // The clean-up's open of TEMP1.TMP and its deletion meet the lease too.
+        {"TEMP1.TMP under a lease",
+         {example_in_ply, {Kind::LeasedByAnotherProgram, "TEMP1.TMP"}},
+         "in.ply",
+         "out",
+         false,
+         example_run("in.ply", "out", boxes_text(55, {100}), "",
+                     boxes_text(52, example_wrl_write_steps()) + boxes_text(55, {623}) +
+                         boxes_text(52, {627, 648}) + boxes_text(55, {681})),
+         with(converted, {{"TEMP1.TMP", other_run_text}, {"out.wrl", "\r\n"}})},
+    };
+    for (const Case& c : cases)
+        run_case(c);
+    ::sigaction(SIGIO, &before, nullptr);
+}
+
+// A run of the program of folder in pipe mode, started with keys and left running: its keys stay
+// open and its transcript is read as the test asks.
+class RunningProgram {
+public:
+    RunningProgram(const ProgramFolder& folder, const std::string& keys) {
+        int key_pipe[2], output_pipe[2];
+        if (::pipe2(key_pipe, O_CLOEXEC) != 0 || ::pipe2(output_pipe, O_CLOEXEC) != 0)
+            return;
+        // Made before the fork: the child makes only calls that are safe there.
+        const std::string program = folder.program_folder() + "/plyconv";
+        const std::string working_folder = folder.elsewhere_folder();
+        child_ = ::fork();
+        if (child_ == 0) {
+            ::dup2(key_pipe[0], STDIN_FILENO);
+            ::dup2(output_pipe[1], STDOUT_FILENO);
+            if (::chdir(working_folder.c_str()) == 0)
+                ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(key_pipe[0]);
+        ::close(output_pipe[1]);
+        keys_ = key_pipe[1];
+        output_ = output_pipe[0];
+        type(keys);
+    }
+    ~RunningProgram() {
+        if (child_ > 0 && !ended_) {
+            ::kill(child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+        for (int fd : {keys_, output_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    void type(const std::string& keys) {
+        EXPECT_EQ(::write(keys_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    // Reads the transcript until it ends with text; false when the output ends or 60 seconds
+    // pass first.
+    bool wait_for(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (output.size() < text.size() ||
+               output.compare(output.size() - text.size(), text.size(), text) != 0)
+            if (!read_more(deadline))
+                return false;
+        return true;
+    }
+
+    // Types the last keys, closes the keys and reads the rest of the transcript; gives the exit
+    // code, or -1 when the run has not ended 60 seconds later.
+    int finish(const std::string& keys) {
+        type(keys);
+        ::close(keys_);
+        keys_ = -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (read_more(deadline)) {
+        }
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(child_, &status, WNOHANG) == child_) {
+                ended_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+    std::string output;
+
+private:
+    // Adds what the output has to say; false once it ends or the deadline passes.
+    bool read_more(std::chrono::steady_clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready = {output_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t count = ::read(output_, buffer, sizeof buffer);
+        if (count <= 0)
+            return false;
+        output.append(buffer, static_cast<std::size_t>(count));
+        return true;
+    }
+
+    pid_t child_ = -1;
+    int keys_ = -1;
+    int output_ = -1;
+    bool ended_ = false;
+};
+
+// Two runs at once in one folder: the first stands at a box while it holds TEMP1.TMP and
+// TEMP2.TMP (its out.stl is held by this test, as by a third run), and the second is started
+// then. The second is refused both temporary files at 100 and 101, their clean-up opens and
+// their deletions; it writes no byte into them and deletes neither, and the first converts
+// exactly once it goes on.
+TEST(FileNames, SecondRunLeavesTheFirstRunsFilesAlone) {
+    RunFolder run_folder({example_in_ply, {Kind::HeldByAWriter, "out.stl"}});
+    const ProgramFolder& folder = run_folder.folder;
+    RunningProgram first(folder, "in.ply\nout\n");
+    ASSERT_TRUE(first.wait_for(answers("in.ply", "out") + boxes_text(55, {102})));
+    const FileBytes while_first_waits = {{"in.ply", example_face_file()},
+                                         {"TEMP1.TMP", ""},
+                                         {"TEMP2.TMP", ""},
+                                         {"out.stl", other_run_text}};
+    ASSERT_EQ(names_beside_the_program(folder), while_first_waits);
+
+    ProcessOptions options;
+    options.feed = {{"", 0, "in.ply\nsecond\n"}};
+    options.endless_keys = "y\n"; // every box, then the final wait
+    const ProcessResult second = run_in_pipe(folder, options);
+
+    EXPECT_FALSE(second.timed_out);
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_EQ(second.errors, "");
+    const std::string start = answers("in.ply", "second") + boxes_text(55, {100, 101}) +
+                              " in.ply > second.wrl & second.iv & second.stl\n";
+    EXPECT_EQ(second.output.substr(0, start.size()), start);
+    const std::string end = boxes_text(55, {623}) + boxes_text(52, {627, 648}) +
+                            boxes_text(55, {652}) + boxes_text(52, {656, 677}) +
+                            boxes_text(55, {681, 682}) + "Press any key to continue\n";
+    ASSERT_GE(second.output.size(), end.size());
+    EXPECT_EQ(second.output.substr(second.output.size() - end.size()), end);
+    // The second run's STL is whole; its text files hold the line buffer's blanks.
+    EXPECT_EQ(names_beside_the_program(folder),
+              with(while_first_waits,
+                   {{"second.wrl", "\r\n"}, {"second.iv", "\r\n"}, {"second.stl", example_stl()}}));
+
+    // Yes to every box of the first run, and a key for its final wait.
+    EXPECT_EQ(first.finish(repeated_text("y\n", 40)), 0);
+    EXPECT_EQ(first.output,
+              example_run("in.ply", "out", boxes_text(55, {102}), boxes_text(52, {115}),
+                          boxes_text(52, example_stl_write_steps_after_head())));
+    const FileBytes converted = example_converted("in.ply", example_face_file());
+    EXPECT_EQ(names_beside_the_program(folder), with(converted, {{"out.stl", other_run_text},
+                                                                 {"second.wrl", "\r\n"},
+                                                                 {"second.iv", "\r\n"},
+                                                                 {"second.stl", example_stl()}}));
 }
 
 // The run's last wait on another process: a write of its transcript to a pipe that nothing reads.
