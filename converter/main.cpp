@@ -3,8 +3,10 @@
 
 #include "converter/stages.h"
 #include "platform/console/session.h"
+#include "platform/console/standard_descriptors.h"
 
 int main() {
+    open_missing_standard_descriptors();
     SessionOptions options;
     options.mode =
         isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) ? FrontEndMode::Terminal : FrontEndMode::Pipe;

@@ -242,6 +242,15 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
         for (int fd : {key_pipe[0], key_pipe[1], output_pipe[0], output_pipe[1], error_pipe[0],
                        error_pipe[1]})
             ::close(fd);
+        if (!options.output_path.empty()) {
+            const int output =
+                ::open(options.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (output < 0 || ::dup2(output, STDOUT_FILENO) < 0)
+                ::_exit(126);
+            ::close(output);
+        }
+        for (int fd : options.closed_descriptors)
+            ::close(fd);
         if (::chdir(working_folder.c_str()) != 0)
             ::_exit(126);
         if (!set_up_child(options)) {
