@@ -143,6 +143,22 @@ bool TmuxPane::wait_for_program_end() const {
     return poll_until([&] { return ::access(finished.c_str(), F_OK) == 0; });
 }
 
+int TmuxPane::program_pid() const {
+    // The shell runs the program as its child (a subshell execs it under limits).
+    const std::string shell = pane_value("#{pane_pid}");
+    for (const std::string& name : names_in_folder("/proc")) {
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // "pid (comm) state ppid ...": the name holds no blank or parenthesis here.
+        std::istringstream stat(read_whole_file("/proc/" + name + "/stat"));
+        std::string pid, command, state, parent;
+        stat >> pid >> command >> state >> parent;
+        if (command == "(plyconv)" && parent == shell)
+            return std::stoi(pid);
+    }
+    return 0;
+}
+
 std::string TmuxPane::settings_before() const {
     return without_line_end(read_whole_file(folder_.pane_folder() + "/stty_before"));
 }

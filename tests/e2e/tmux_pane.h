@@ -39,6 +39,8 @@ public:
     bool wait_for_text(const std::string& text) const;
     // Polls until the shell has noted the settings after the program ended.
     bool wait_for_program_end() const;
+    // The process id of the program that the pane's shell started; 0 when there is none.
+    int program_pid() const;
 
     // What the shell noted: `stty -g` before and after the program, and its exit code.
     std::string settings_before() const;
