@@ -199,7 +199,18 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
-        enter_raw_mode(options.key_fd, options.output_fd);
+        if (!enter_raw_mode(options.key_fd, options.output_fd)) {
+            // In cooked mode every key would echo and wait for a line: there is no run. The
+            // run's thread still waits at the gate, and ends with the process.
+            uninstall_fatal_signal_handlers();
+            stop_keyboard();
+            uninstall_end_signal_handlers();
+            static const char message[] =
+                "plyconv cannot start: the terminal refuses the raw mode in which it reads each "
+                "key as it is typed.\n";
+            write_all(STDERR_FILENO, message, sizeof message - 1);
+            std::exit(1);
+        }
         show_screen();
     }
     ::pthread_mutex_unlock(&g_run_start_gate);

@@ -78,6 +78,29 @@ void on_fatal_signal(int signal_number) {
     raise(signal_number);
 }
 
+// Input: CR stays CR (Enter is 13), Ctrl+S and Ctrl+Q are keys, no parity stripping, and no
+// break turned into a signal.
+constexpr tcflag_t raw_mode_input_flags_off = BRKINT | ICRNL | INPCK | ISTRIP | IXON;
+// Local: no echo, no line editing (the run has its own), Ctrl+V is a key, and Ctrl+C arrives as
+// the byte 3 instead of a signal.
+constexpr tcflag_t raw_mode_local_flags_off = ECHO | ICANON | IEXTEN | ISIG;
+
+// A read gives each byte as soon as it is typed; control: 8-bit bytes.
+void set_raw_mode(struct termios& settings) {
+    settings.c_iflag &= ~raw_mode_input_flags_off;
+    settings.c_cflag |= CS8;
+    settings.c_lflag &= ~raw_mode_local_flags_off;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+bool is_raw_mode(const struct termios& settings) {
+    return (settings.c_iflag & raw_mode_input_flags_off) == 0 &&
+           (settings.c_cflag & CSIZE) == CS8 &&
+           (settings.c_lflag & raw_mode_local_flags_off) == 0 && settings.c_cc[VMIN] == 1 &&
+           settings.c_cc[VTIME] == 0;
+}
+
 enum class KeepIgnored { No, Yes };
 
 void catch_fatal_signal(int signal_number, KeepIgnored keep_ignored) {
@@ -147,19 +170,15 @@ bool enter_raw_mode(int key_fd, int output_fd) {
     if (::tcgetattr(key_fd, &g_saved_settings) != 0)
         return false;
     struct termios raw = g_saved_settings;
-    // Input: CR stays CR (Enter is 13), Ctrl+S and Ctrl+Q are keys, no parity stripping,
-    // and no break turned into a signal.
-    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
-    // Control: 8-bit bytes.
-    raw.c_cflag |= CS8;
-    // Local: no echo, no line editing (the run has its own), Ctrl+V is a key, and Ctrl+C
-    // arrives as the byte 3 instead of a signal.
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
-    // A read gives each byte as soon as it is typed.
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    set_raw_mode(raw);
     if (::tcsetattr(key_fd, TCSAFLUSH, &raw) != 0)
         return false;
+    // tcsetattr succeeds when any one change is made: raw mode is on only if all of them are.
+    struct termios now;
+    if (::tcgetattr(key_fd, &now) != 0 || !is_raw_mode(now)) {
+        ::tcsetattr(key_fd, TCSAFLUSH, &g_saved_settings);
+        return false;
+    }
     g_terminal_fd = key_fd;
     g_output_fd = output_fd;
     g_raw_mode_on = 1;
