@@ -95,9 +95,32 @@ void uninstall_end_signal_handlers() {
     ::sigaction(SIGXFSZ, &g_saved_file_size, nullptr);
 }
 
+// Set at the start of a session: after a hang-up the terminal no longer says it is one.
+bool g_output_is_terminal = false;
+// The errno of the first write of the output that failed for a reason other than its reader
+// going away; 0 while there is none.
+std::atomic<int> g_output_error{0};
+
+// EPIPE: the reader of a pipe (or a socket's peer) has closed it, as `| head` does; EIO: the
+// terminal has gone. 0 and EINTR: no write failed, the output had no room while the end request
+// was up.
+bool reader_went_away(int error) {
+    return error == 0 || error == EINTR || error == EPIPE || error == ECONNRESET ||
+           (error == EIO && g_output_is_terminal);
+}
+
 void write_output(const std::string& bytes) {
-    if (!write_all(g_options.output_fd, bytes.data(), bytes.size()))
-        raise_end_request(); // nobody can see the run any more
+    errno = 0;
+    if (write_all(g_options.output_fd, bytes.data(), bytes.size()))
+        return;
+    // Either way the run ends as at the end request, its files closed with what they hold. Where
+    // nobody can see the run any more that is all; a full disk or the file-size limit is a
+    // failure of the program's own, which it tells once the run has ended.
+    const int error = errno;
+    int none = 0;
+    if (!reader_went_away(error))
+        g_output_error.compare_exchange_strong(none, error);
+    raise_end_request();
 }
 
 // Pipe mode: every row that ends is a line of the transcript.
@@ -180,6 +203,8 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     clear_screen(g_screen);
     g_screen.row_ended = options.mode == FrontEndMode::Pipe ? write_ended_row : nullptr;
     g_end_request = false;
+    g_output_is_terminal = ::isatty(options.output_fd) == 1;
+    g_output_error = 0;
     clear_failure();
 
     install_end_signal_handlers();
@@ -222,12 +247,18 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         uninstall_fatal_signal_handlers();
     }
     uninstall_end_signal_handlers();
+    // After the terminal is restored, so that the line stays on the user's own screen.
     if (g_run_end == RunEnd::OutOfMemory) {
-        // After the terminal is restored, so that the line stays on the user's own screen.
         static const char message[] =
             "plyconv ended its run: the system gave it no more memory. Its files hold what was "
             "written before.\n";
         write_all(STDERR_FILENO, message, sizeof message - 1);
+    } else if (g_output_error != 0) {
+        g_run_end = RunEnd::OutputFailed;
+        const std::string message = "plyconv ended its run: it could not write its output (" +
+                                    std::string(std::strerror(g_output_error)) +
+                                    "). Its files hold what was written before.\n";
+        write_all(STDERR_FILENO, message.data(), message.size());
     }
     return g_run_end;
 }

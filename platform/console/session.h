@@ -13,9 +13,10 @@ struct SessionOptions {
 };
 
 // How a run ended. Each way closes every file; only the first has the key wait. OutOfMemory:
-// the system gave the run no more memory; it ended where it stood, and run_session has said so
-// on stderr.
-enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest, OutOfMemory };
+// the system gave the run no more memory; OutputFailed: the transcript or the screen could not
+// be written (a full disk, the file-size limit), though something still reads it. Both end the
+// run where it stood, and run_session has said so on stderr.
+enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest, OutOfMemory, OutputFailed };
 
 // Runs `run` on a thread of its own with the front end of options, and returns when it has
 // ended, with every file closed and the terminal as it was before. A terminal smaller than
