@@ -19,9 +19,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cassert>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -37,11 +34,8 @@
 
 namespace {
 
-Screen g_screen;
-SessionOptions g_options;
 void (*g_run)() = nullptr;
 pthread_t g_run_thread;
-RunEnd g_run_end = RunEnd::EndRequest;
 
 struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
@@ -95,39 +89,6 @@ void uninstall_end_signal_handlers() {
     ::sigaction(SIGXFSZ, &g_saved_file_size, nullptr);
 }
 
-// Set at the start of a session: after a hang-up the terminal no longer says it is one.
-bool g_output_is_terminal = false;
-// The errno of the first write of the output that failed for a reason other than its reader
-// going away; 0 while there is none.
-std::atomic<int> g_output_error{0};
-
-// EPIPE: the reader of a pipe (or a socket's peer) has closed it, as `| head` does; EIO: the
-// terminal has gone. 0 and EINTR: no write failed, the output had no room while the end request
-// was up.
-bool reader_went_away(int error) {
-    return error == 0 || error == EINTR || error == EPIPE || error == ECONNRESET ||
-           (error == EIO && g_output_is_terminal);
-}
-
-void write_output(const std::string& bytes) {
-    errno = 0;
-    if (write_all(g_options.output_fd, bytes.data(), bytes.size()))
-        return;
-    // Either way the run ends as at the end request, its files closed with what they hold. Where
-    // nobody can see the run any more that is all; a full disk or the file-size limit is a
-    // failure of the program's own, which it tells once the run has ended.
-    const int error = errno;
-    int none = 0;
-    if (!reader_went_away(error))
-        g_output_error.compare_exchange_strong(none, error);
-    raise_end_request();
-}
-
-// Pipe mode: every row that ends is a line of the transcript.
-void write_ended_row(const Screen& screen, int row) {
-    write_output_line(row_text(screen, row));
-}
-
 // The run's thread is made before the front end is set up and waits here until it is.
 pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
 
@@ -141,7 +102,7 @@ void* run_thread_main(void*) {
         g_run();
     } catch (const std::bad_alloc&) {
         close_all_files();
-        g_run_end = RunEnd::OutOfMemory;
+        set_run_end(RunEnd::OutOfMemory);
         return nullptr;
     }
     // A run comes back only by mistake; it then ends as a run ends at its last step.
@@ -160,29 +121,6 @@ void* run_thread_main(void*) {
 
 } // namespace
 
-Screen& console_screen() {
-    return g_screen;
-}
-
-FrontEndMode front_end_mode() {
-    return g_options.mode;
-}
-
-void show_screen() {
-    show_frame(g_screen);
-}
-
-void show_frame(const Screen& screen) {
-    if (g_options.mode == FrontEndMode::Terminal)
-        write_output(build_frame(screen));
-}
-
-void write_output_line(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    write_output(line);
-}
-
 RunEnd run_session(const SessionOptions& options, void (*run)()) {
     if (options.mode == FrontEndMode::Terminal) {
         int columns = 0;
@@ -197,14 +135,9 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
 
     // A process may hold several sessions (the tests do): each starts from nothing.
-    g_options = options;
+    start_front_end(options.mode, options.output_fd);
     g_run = run;
-    g_run_end = RunEnd::EndRequest;
-    clear_screen(g_screen);
-    g_screen.row_ended = options.mode == FrontEndMode::Pipe ? write_ended_row : nullptr;
     g_end_request = false;
-    g_output_is_terminal = ::isatty(options.output_fd) == 1;
-    g_output_error = 0;
     clear_failure();
 
     install_end_signal_handlers();
@@ -222,6 +155,7 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         stop_keyboard();
         refuse_start();
     }
+    set_run_thread(g_run_thread);
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
         if (!enter_raw_mode(options.key_fd, options.output_fd)) {
@@ -248,30 +182,23 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
     uninstall_end_signal_handlers();
     // After the terminal is restored, so that the line stays on the user's own screen.
-    if (g_run_end == RunEnd::OutOfMemory) {
+    if (run_end() == RunEnd::OutOfMemory) {
         static const char message[] =
             "plyconv ended its run: the system gave it no more memory. Its files hold what was "
             "written before.\n";
         write_all(STDERR_FILENO, message, sizeof message - 1);
-    } else if (g_output_error != 0) {
-        g_run_end = RunEnd::OutputFailed;
+    } else if (output_error() != 0) {
+        set_run_end(RunEnd::OutputFailed);
         const std::string message = "plyconv ended its run: it could not write its output (" +
-                                    std::string(std::strerror(g_output_error)) +
+                                    std::string(std::strerror(output_error())) +
                                     "). Its files hold what was written before.\n";
         write_all(STDERR_FILENO, message.data(), message.size());
     }
-    return g_run_end;
-}
-
-void stop_run(RunEnd how) {
-    assert(::pthread_equal(::pthread_self(), g_run_thread));
-    close_all_files();
-    g_run_end = how;
-    ::pthread_exit(nullptr);
+    return run_end();
 }
 
 std::string screen_row(int row) {
-    return row_text(g_screen, row);
+    return row_text(console_screen(), row);
 }
 
 void enter_program_folder() {
