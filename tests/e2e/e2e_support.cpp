@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -331,9 +332,22 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
         if (fd >= 0)
             ::close(fd);
 
+    // A child may close its stdout and stderr and still go on: the time limit holds until it
+    // has ended.
     int status = 0;
     rusage usage{};
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    for (;;) {
+        const pid_t ended = ::wait4(child, &status, result.timed_out ? 0 : WNOHANG, &usage);
+        if (ended == child || (ended < 0 && errno != EINTR))
+            break;
+        if (ended != 0)
+            continue;
+        if (std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            result.timed_out = true;
+            ::kill(child, SIGKILL);
+        }
     }
     result.peak_memory_kib = usage.ru_maxrss;
     if (result.timed_out)
