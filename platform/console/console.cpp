@@ -9,7 +9,6 @@
 #include "platform/console/failure_box.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
-#include "platform/console/session.h"
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
 

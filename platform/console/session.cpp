@@ -19,9 +19,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cassert>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -37,11 +34,8 @@
 
 namespace {
 
-Screen g_screen;
-SessionOptions g_options;
 void (*g_run)() = nullptr;
 pthread_t g_run_thread;
-RunEnd g_run_end = RunEnd::EndRequest;
 
 struct sigaction g_saved_hangup;
 struct sigaction g_saved_terminate;
@@ -95,16 +89,6 @@ void uninstall_end_signal_handlers() {
     ::sigaction(SIGXFSZ, &g_saved_file_size, nullptr);
 }
 
-void write_output(const std::string& bytes) {
-    if (!write_all(g_options.output_fd, bytes.data(), bytes.size()))
-        raise_end_request(); // nobody can see the run any more
-}
-
-// Pipe mode: every row that ends is a line of the transcript.
-void write_ended_row(const Screen& screen, int row) {
-    write_output_line(row_text(screen, row));
-}
-
 // The run's thread is made before the front end is set up and waits here until it is.
 pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
 
@@ -118,7 +102,7 @@ void* run_thread_main(void*) {
         g_run();
     } catch (const std::bad_alloc&) {
         close_all_files();
-        g_run_end = RunEnd::OutOfMemory;
+        set_run_end(RunEnd::OutOfMemory);
         return nullptr;
     }
     // A run comes back only by mistake; it then ends as a run ends at its last step.
@@ -137,29 +121,6 @@ void* run_thread_main(void*) {
 
 } // namespace
 
-Screen& console_screen() {
-    return g_screen;
-}
-
-FrontEndMode front_end_mode() {
-    return g_options.mode;
-}
-
-void show_screen() {
-    show_frame(g_screen);
-}
-
-void show_frame(const Screen& screen) {
-    if (g_options.mode == FrontEndMode::Terminal)
-        write_output(build_frame(screen));
-}
-
-void write_output_line(std::string_view text) {
-    std::string line(text);
-    line += '\n';
-    write_output(line);
-}
-
 RunEnd run_session(const SessionOptions& options, void (*run)()) {
     if (options.mode == FrontEndMode::Terminal) {
         int columns = 0;
@@ -174,11 +135,8 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
 
     // A process may hold several sessions (the tests do): each starts from nothing.
-    g_options = options;
+    start_front_end(options.mode, options.output_fd);
     g_run = run;
-    g_run_end = RunEnd::EndRequest;
-    clear_screen(g_screen);
-    g_screen.row_ended = options.mode == FrontEndMode::Pipe ? write_ended_row : nullptr;
     g_end_request = false;
     clear_failure();
 
@@ -204,9 +162,21 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         stop_keyboard();
         refuse_start();
     }
+    set_run_thread(g_run_thread);
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
-        enter_raw_mode(options.key_fd, options.output_fd);
+        if (!enter_raw_mode(options.key_fd, options.output_fd)) {
+            // In cooked mode every key would echo and wait for a line: there is no run. The
+            // run's thread still waits at the gate, and ends with the process.
+            uninstall_fatal_signal_handlers();
+            stop_keyboard();
+            uninstall_end_signal_handlers();
+            static const char message[] =
+                "plyconv cannot start: the terminal refuses the raw mode in which it reads each "
+                "key as it is typed.\n";
+            write_all(STDERR_FILENO, message, sizeof message - 1);
+            std::exit(1);
+        }
         show_screen();
     }
     ::pthread_mutex_unlock(&g_run_start_gate);
@@ -218,25 +188,24 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         uninstall_fatal_signal_handlers();
     }
     uninstall_end_signal_handlers();
-    if (g_run_end == RunEnd::OutOfMemory) {
-        // After the terminal is restored, so that the line stays on the user's own screen.
+    // After the terminal is restored, so that the line stays on the user's own screen.
+    if (run_end() == RunEnd::OutOfMemory) {
         static const char message[] =
             "plyconv ended its run: the system gave it no more memory. Its files hold what was "
             "written before.\n";
         write_all(STDERR_FILENO, message, sizeof message - 1);
+    } else if (output_error() != 0) {
+        set_run_end(RunEnd::OutputFailed);
+        const std::string message = "plyconv ended its run: it could not write its output (" +
+                                    std::string(std::strerror(output_error())) +
+                                    "). Its files hold what was written before.\n";
+        write_all(STDERR_FILENO, message.data(), message.size());
     }
-    return g_run_end;
-}
-
-void stop_run(RunEnd how) {
-    assert(::pthread_equal(::pthread_self(), g_run_thread));
-    close_all_files();
-    g_run_end = how;
-    ::pthread_exit(nullptr);
+    return run_end();
 }
 
 std::string screen_row(int row) {
-    return row_text(g_screen, row);
+    return row_text(console_screen(), row);
 }
 
 void enter_program_folder() {

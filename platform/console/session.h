@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/console/end_request.h"
+#include "platform/console/front_end.h"
 #include "platform/console/front_end_mode.h"
 
 struct SessionOptions {
@@ -12,19 +13,11 @@ struct SessionOptions {
     int output_fd = 1;
 };
 
-// How a run ended. Each way closes every file; only the first has the key wait. OutOfMemory:
-// the system gave the run no more memory; it ended where it stood, and run_session has said so
-// on stderr.
-enum class RunEnd { KeyAfterPrompt, AnswerNo, EndRequest, OutOfMemory };
-
 // Runs `run` on a thread of its own with the front end of options, and returns when it has
 // ended, with every file closed and the terminal as it was before. A terminal smaller than
 // 80 x 25, or a system that gives no thread for the keys or for the run, gets a line on stderr
 // instead, and the program ends with exit code 1 before the run.
 RunEnd run_session(const SessionOptions& options, void (*run)());
-
-// Ends the run from its own thread: closes every file and hands back to run_session.
-[[noreturn]] void stop_run(RunEnd how);
 
 // Row 1 to 25 of the screen as the last run left it, without trailing blanks.
 std::string screen_row(int row);

@@ -59,14 +59,63 @@ int g_terminal_fd = -1;
 int g_output_fd = -1;
 volatile sig_atomic_t g_raw_mode_on = 0;
 
-const int g_fatal_signals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
-struct sigaction g_saved_fatal_actions[sizeof g_fatal_signals / sizeof g_fatal_signals[0]];
+// The faults: caught even where the program started with them ignored, since the system ends
+// the process for a fault whatever the signal's action.
+const int g_fault_signals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+// Every other signal whose default action ends the process, the real-time ones (SIGRTMIN to
+// SIGRTMAX) too; one the program started with ignored stays ignored. SIGHUP, SIGINT and SIGTERM
+// are the end request instead, SIGPIPE and SIGXFSZ are ignored so that the write fails, and
+// SIGKILL cannot be caught.
+const int g_ending_signals[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,   SIGVTALRM,
+                                SIGPROF, SIGXCPU, SIGIO,   SIGSTKFLT, SIGPWR};
+struct sigaction g_saved_fatal_actions[NSIG];
+bool g_fatal_caught[NSIG] = {};
 
 // Only async-signal-safe calls: the terminal is put back, then the signal does what it would
 // have done without this handler (SA_RESETHAND made its action the default again).
 void on_fatal_signal(int signal_number) {
     restore_terminal();
     raise(signal_number);
+}
+
+// Input: CR stays CR (Enter is 13), Ctrl+S and Ctrl+Q are keys, no parity stripping, and no
+// break turned into a signal.
+constexpr tcflag_t raw_mode_input_flags_off = BRKINT | ICRNL | INPCK | ISTRIP | IXON;
+// Local: no echo, no line editing (the run has its own), Ctrl+V is a key, and Ctrl+C arrives as
+// the byte 3 instead of a signal.
+constexpr tcflag_t raw_mode_local_flags_off = ECHO | ICANON | IEXTEN | ISIG;
+
+// A read gives each byte as soon as it is typed; control: 8-bit bytes.
+void set_raw_mode(struct termios& settings) {
+    settings.c_iflag &= ~raw_mode_input_flags_off;
+    settings.c_cflag |= CS8;
+    settings.c_lflag &= ~raw_mode_local_flags_off;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+bool is_raw_mode(const struct termios& settings) {
+    return (settings.c_iflag & raw_mode_input_flags_off) == 0 &&
+           (settings.c_cflag & CSIZE) == CS8 &&
+           (settings.c_lflag & raw_mode_local_flags_off) == 0 && settings.c_cc[VMIN] == 1 &&
+           settings.c_cc[VTIME] == 0;
+}
+
+enum class KeepIgnored { No, Yes };
+
+void catch_fatal_signal(int signal_number, KeepIgnored keep_ignored) {
+    struct sigaction& saved = g_saved_fatal_actions[signal_number];
+    ::sigaction(signal_number, nullptr, &saved);
+    if (keep_ignored == KeepIgnored::Yes && (saved.sa_flags & SA_SIGINFO) == 0 &&
+        saved.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_fatal_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    if (::sigaction(signal_number, &action, nullptr) == 0)
+        g_fatal_caught[signal_number] = true;
 }
 
 void append_number(std::string& text, int number) {
@@ -121,19 +170,15 @@ bool enter_raw_mode(int key_fd, int output_fd) {
     if (::tcgetattr(key_fd, &g_saved_settings) != 0)
         return false;
     struct termios raw = g_saved_settings;
-    // Input: CR stays CR (Enter is 13), Ctrl+S and Ctrl+Q are keys, no parity stripping,
-    // and no break turned into a signal.
-    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INPCK | ISTRIP | IXON);
-    // Control: 8-bit bytes.
-    raw.c_cflag |= CS8;
-    // Local: no echo, no line editing (the run has its own), Ctrl+V is a key, and Ctrl+C
-    // arrives as the byte 3 instead of a signal.
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | IEXTEN | ISIG);
-    // A read gives each byte as soon as it is typed.
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    set_raw_mode(raw);
     if (::tcsetattr(key_fd, TCSAFLUSH, &raw) != 0)
         return false;
+    // tcsetattr succeeds when any one change is made: raw mode is on only if all of them are.
+    struct termios now;
+    if (::tcgetattr(key_fd, &now) != 0 || !is_raw_mode(now)) {
+        ::tcsetattr(key_fd, TCSAFLUSH, &g_saved_settings);
+        return false;
+    }
     g_terminal_fd = key_fd;
     g_output_fd = output_fd;
     g_raw_mode_on = 1;
@@ -154,16 +199,18 @@ void restore_terminal() {
 }
 
 void install_fatal_signal_handlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = on_fatal_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    for (std::size_t i = 0; i < sizeof g_fatal_signals / sizeof g_fatal_signals[0]; ++i)
-        ::sigaction(g_fatal_signals[i], &action, &g_saved_fatal_actions[i]);
+    for (int signal_number : g_fault_signals)
+        catch_fatal_signal(signal_number, KeepIgnored::No);
+    for (int signal_number : g_ending_signals)
+        catch_fatal_signal(signal_number, KeepIgnored::Yes);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        catch_fatal_signal(signal_number, KeepIgnored::Yes);
 }
 
 void uninstall_fatal_signal_handlers() {
-    for (std::size_t i = 0; i < sizeof g_fatal_signals / sizeof g_fatal_signals[0]; ++i)
-        ::sigaction(g_fatal_signals[i], &g_saved_fatal_actions[i], nullptr);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (g_fatal_caught[signal_number])
+            ::sigaction(signal_number, &g_saved_fatal_actions[signal_number], nullptr);
+        g_fatal_caught[signal_number] = false;
+    }
 }

@@ -27,7 +27,10 @@ bool enter_raw_mode(int key_fd, int output_fd);
 // is on, so it may be called again; async-signal-safe.
 void restore_terminal();
 
-// The fatal signals restore the terminal before they end the process; the handlers stay until
+// Every signal whose default action ends the process (a fault, SIGQUIT, SIGUSR1, SIGALRM,
+// SIGXCPU, ...) restores the terminal first and then ends the process as it would have, so that
+// the exit status still names it. Bytes that the file layer holds unwritten are not written:
+// the signal ends the process at once, as without this handler. The handlers stay until
 // uninstall_fatal_signal_handlers.
 void install_fatal_signal_handlers();
 void uninstall_fatal_signal_handlers();

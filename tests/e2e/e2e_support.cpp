@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -242,6 +243,15 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
         for (int fd : {key_pipe[0], key_pipe[1], output_pipe[0], output_pipe[1], error_pipe[0],
                        error_pipe[1]})
             ::close(fd);
+        if (!options.output_path.empty()) {
+            const int output =
+                ::open(options.output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (output < 0 || ::dup2(output, STDOUT_FILENO) < 0)
+                ::_exit(126);
+            ::close(output);
+        }
+        for (int fd : options.closed_descriptors)
+            ::close(fd);
         if (::chdir(working_folder.c_str()) != 0)
             ::_exit(126);
         if (!set_up_child(options)) {
@@ -322,9 +332,22 @@ ProcessResult run_process(const std::vector<std::string>& argv, const std::strin
         if (fd >= 0)
             ::close(fd);
 
+    // A child may close its stdout and stderr and still go on: the time limit holds until it
+    // has ended.
     int status = 0;
     rusage usage{};
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    for (;;) {
+        const pid_t ended = ::wait4(child, &status, result.timed_out ? 0 : WNOHANG, &usage);
+        if (ended == child || (ended < 0 && errno != EINTR))
+            break;
+        if (ended != 0)
+            continue;
+        if (std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            result.timed_out = true;
+            ::kill(child, SIGKILL);
+        }
     }
     result.peak_memory_kib = usage.ru_maxrss;
     if (result.timed_out)

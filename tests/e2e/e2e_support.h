@@ -111,6 +111,11 @@ struct ProcessOptions {
     unsigned unprivileged_user = 65534;
     // Entries of the form NAME=value put over this process's environment.
     std::vector<std::string> extra_environment;
+    // When not empty: the child's stdout is this file, emptied or made, as `>path` makes it;
+    // the output then stays empty.
+    std::string output_path;
+    // Standard descriptors the child starts with closed, as `<&-`, `>&-` and `2>&-` close them.
+    std::vector<int> closed_descriptors;
 };
 
 // Runs argv (its first item looked up in PATH) as a child in working_folder, with a pipe as its

@@ -349,3 +349,58 @@ TEST(NoThread, LeavesTheTerminalAsItWas) {
     EXPECT_EQ(pane.screen(), rows);
     EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
 }
+
+TEST(EndingSignals, RestoreTheTerminalThenEndTheProcessAsTheSignalWould) {
+    // Each is sent at the first prompt, in raw mode on the alternate screen. Before, each ended
+    // the program with the pane left so: no echo, no line editing, the user's screen hidden.
+    // Nothing is dumped (ulimit -c 0), so that no core file lands beside the program.
+    const int signals[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,     SIGVTALRM,
+                           SIGPROF, SIGXCPU, SIGIO,   SIGRTMIN + 1};
+    for (int signal_number : signals) {
+        SCOPED_TRACE(std::string("signal ") + std::to_string(signal_number));
+        ProgramFolder folder;
+        const std::string input = example_face_file();
+        folder.write_file("in.ply", input);
+        TmuxPane pane(folder, "ulimit -c 0");
+        ASSERT_TRUE(pane.wait_for_row(10, "?")) << pane.last_screen();
+        ASSERT_EQ(pane.pane_value("#{alternate_on}"), "1");
+        const int pid = pane.program_pid();
+        ASSERT_NE(pid, 0);
+
+        ::kill(pid, signal_number);
+
+        ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+        EXPECT_EQ(pane.exit_code(), std::to_string(128 + signal_number));
+        EXPECT_FALSE(pane.settings_before().empty());
+        EXPECT_EQ(pane.settings_after(), pane.settings_before());
+        EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+        EXPECT_EQ(pane.pane_value("#{cursor_flag}"), "1");
+        EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
+    }
+}
+
+TEST(EndingSignals, OneIgnoredFromTheStartStaysIgnored) {
+    // As under a parent that ignores them: the run goes on to a whole conversion.
+    ProgramFolder folder;
+    const std::string input = example_face_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder, "ulimit -c 0; trap '' QUIT USR1");
+    ASSERT_TRUE(pane.wait_for_row(10, "?")) << pane.last_screen();
+    const int pid = pane.program_pid();
+    ASSERT_NE(pid, 0);
+
+    ::kill(pid, SIGQUIT);
+    ::kill(pid, SIGUSR1);
+    pane.type("in.ply");
+    pane.press("Enter");
+    pane.type("out");
+    pane.press("Enter");
+
+    ASSERT_TRUE(pane.wait_for_row(25, "Press any key to continue")) << pane.last_screen();
+    pane.press("Enter");
+    ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+    EXPECT_EQ(pane.exit_code(), "0");
+    EXPECT_EQ(pane.settings_after(), pane.settings_before());
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
+}

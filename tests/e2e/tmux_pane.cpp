@@ -20,10 +20,12 @@ constexpr auto poll_interval = std::chrono::milliseconds(20);
 // The shell in the pane, started in pane/. Raw mode clears the flags of the first line too, so
 // a restore to the defaults, not to what was there before, shows in the settings after it.
 // Limits are set in a subshell, so that they bind the program alone.
-std::string pane_script(const std::string& limit_commands) {
-    const std::string program = limit_commands.empty()
-                                    ? "../program/plyconv\n"
-                                    : "(" + limit_commands + "; exec ../program/plyconv)\n";
+std::string pane_script(const std::string& limit_commands, const std::string& program_line) {
+    std::string program = limit_commands.empty()
+                              ? "../program/plyconv\n"
+                              : "(" + limit_commands + "; exec ../program/plyconv)\n";
+    if (!program_line.empty())
+        program = program_line + "\n";
     return "stty -ixon -iexten\n"
            "stty -g > stty_before\n" +
            program +
@@ -60,7 +62,8 @@ bool poll_until(const std::function<bool()>& ready) {
 
 } // namespace
 
-TmuxPane::TmuxPane(const ProgramFolder& folder, const std::string& limit_commands)
+TmuxPane::TmuxPane(const ProgramFolder& folder, const std::string& limit_commands,
+                   const std::string& program_line)
     : folder_(folder) {
     // Unique per process and per pane, so that tests running side by side never share a server.
     static int pane_number = 0;
@@ -68,7 +71,7 @@ TmuxPane::TmuxPane(const ProgramFolder& folder, const std::string& limit_command
 
     std::FILE* file = std::fopen((folder.pane_folder() + "/pane.sh").c_str(), "w");
     if (file != nullptr) {
-        std::fputs(pane_script(limit_commands).c_str(), file);
+        std::fputs(pane_script(limit_commands, program_line).c_str(), file);
         std::fclose(file);
     }
     ProcessResult started = run_tmux({"new-session", "-d", "-x", "80", "-y", "25", "-s", session,
@@ -141,6 +144,22 @@ bool TmuxPane::wait_for_text(const std::string& text) const {
 bool TmuxPane::wait_for_program_end() const {
     const std::string finished = folder_.pane_folder() + "/finished";
     return poll_until([&] { return ::access(finished.c_str(), F_OK) == 0; });
+}
+
+int TmuxPane::program_pid() const {
+    // The shell runs the program as its child (a subshell execs it under limits).
+    const std::string shell = pane_value("#{pane_pid}");
+    for (const std::string& name : names_in_folder("/proc")) {
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // "pid (comm) state ppid ...": the name holds no blank or parenthesis here.
+        std::istringstream stat(read_whole_file("/proc/" + name + "/stat"));
+        std::string pid, command, state, parent;
+        stat >> pid >> command >> state >> parent;
+        if (command == "(plyconv)" && parent == shell)
+            return std::stoi(pid);
+    }
+    return 0;
 }
 
 std::string TmuxPane::settings_before() const {

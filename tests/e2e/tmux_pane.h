@@ -16,7 +16,10 @@ class TmuxPane {
 public:
     // Starts the server and the pane; the program starts at once in it, under the limits
     // that limit_commands set (shell commands such as "ulimit -v 12000") when there are any.
-    explicit TmuxPane(const ProgramFolder& folder, const std::string& limit_commands = "");
+    // A program_line given instead is the shell's line that starts the program from pane/
+    // and leaves its exit code in $?.
+    explicit TmuxPane(const ProgramFolder& folder, const std::string& limit_commands = "",
+                      const std::string& program_line = "");
     // Kills the server, and with it the pane and whatever still runs there.
     ~TmuxPane();
     TmuxPane(const TmuxPane&) = delete;
@@ -39,6 +42,8 @@ public:
     bool wait_for_text(const std::string& text) const;
     // Polls until the shell has noted the settings after the program ended.
     bool wait_for_program_end() const;
+    // The process id of the program that the pane's shell started; 0 when there is none.
+    int program_pid() const;
 
     // What the shell noted: `stty -g` before and after the program, and its exit code.
     std::string settings_before() const;

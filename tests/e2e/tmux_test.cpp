@@ -373,3 +373,29 @@ TEST(TerminalMode, APastedCrLfIsOneEnter) {
     pane.type("q");
     expect_terminal_restored(pane);
 }
+
+TEST(TerminalMode, ATerminalThatRefusesRawModeEndsTheProgramBeforeTheRun) {
+    // The program starts in a process group of its own, in the background, whose parent has
+    // gone (an orphaned group): the terminal refuses it every change of settings with EIO. (A
+    // shell gives a command it starts with & no stdin of its own: /dev/tty is the pane.)
+    // Before, the run went on in cooked mode, every key echoed and held until Enter.
+    ProgramFolder folder;
+    folder.write_file("in.ply", example_face_file());
+    const std::string in_orphaned_group =
+        "set -m; sh -c '(sleep 0.5; ../program/plyconv </dev/tty 2>errors; echo $? >code.new; "
+        "mv code.new code) &' & wait; "
+        "while [ ! -e code ]; do sleep 0.05; done; (exit $(cat code))";
+    TmuxPane pane(folder, "", in_orphaned_group);
+
+    ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
+    EXPECT_EQ(pane.exit_code(), "1");
+    EXPECT_EQ(read_whole_file(folder.pane_folder() + "/errors"),
+              "plyconv cannot start: the terminal refuses the raw mode in which it reads each key "
+              "as it is typed.\n");
+    EXPECT_FALSE(pane.settings_before().empty());
+    EXPECT_EQ(pane.settings_after(), pane.settings_before());
+    EXPECT_EQ(pane.pane_value("#{alternate_on}"), "0");
+    for (const std::string& row : pane.screen())
+        EXPECT_EQ(row.find(banner_rows[0]), std::string::npos) << row;
+    EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", example_face_file()}}));
+}
