@@ -29,6 +29,7 @@
 #include "platform/console/console.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
+#include "platform/console/run_watch.h"
 #include "platform/console/screen.h"
 #include "platform/console/terminal.h"
 #include "platform/console/write_all.h"
@@ -100,6 +101,12 @@ void write_output(const std::string& bytes) {
         raise_end_request(); // nobody can see the run any more
 }
 
+// The watch's answer to a resize, on the main thread.
+void draw_frame_after_resize() {
+    if (!draw_last_frame_again(g_options.output_fd))
+        raise_end_request(); // nobody can see the run any more
+}
+
 // Pipe mode: every row that ends is a line of the transcript.
 void write_ended_row(const Screen& screen, int row) {
     write_output_line(row_text(screen, row));
@@ -108,9 +115,15 @@ void write_ended_row(const Screen& screen, int row) {
 // The run's thread is made before the front end is set up and waits here until it is.
 pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
 
+// Wakes the watch however the run's thread ends: by a return, or by stop_run's unwinding.
+struct RunEndNotice {
+    ~RunEndNotice() { tell_run_watch_the_run_ended(); }
+};
+
 void* run_thread_main(void*) {
     ::pthread_mutex_lock(&g_run_start_gate);
     ::pthread_mutex_unlock(&g_run_start_gate);
+    RunEndNotice notice;
     // Under a limit of memory (ulimit -v) a buffer or a text of the run may not be had. The run
     // cannot go on without it, but its files keep what they hold: they are closed as at any
     // other end. Only std::bad_alloc is caught, so stop_run's unwinding passes through.
@@ -151,7 +164,8 @@ void show_screen() {
 
 void show_frame(const Screen& screen) {
     if (g_options.mode == FrontEndMode::Terminal)
-        write_output(build_frame(screen));
+        if (!draw_frame(g_options.output_fd, screen))
+            raise_end_request(); // nobody can see the run any more
 }
 
 void write_output_line(std::string_view text) {
@@ -188,6 +202,8 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     // are dropped first, as raw mode drops them: the keyboard thread would read them at once.
     if (options.mode == FrontEndMode::Terminal)
         ::tcflush(options.key_fd, TCIFLUSH);
+    if (options.mode == FrontEndMode::Terminal && !open_run_watch(true))
+        refuse_start();
     if (!start_keyboard(options.key_fd, options.mode)) {
         stop_keyboard();
         refuse_start();
@@ -203,7 +219,10 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         show_screen();
     }
     ::pthread_mutex_unlock(&g_run_start_gate);
+    if (options.mode == FrontEndMode::Terminal)
+        watch_run(draw_frame_after_resize);
     ::pthread_join(g_run_thread, nullptr);
+    close_run_watch();
 
     stop_keyboard();
     if (options.mode == FrontEndMode::Terminal) {

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/console/write_all.h"
 
@@ -59,6 +60,11 @@ int g_terminal_fd = -1;
 int g_output_fd = -1;
 volatile sig_atomic_t g_raw_mode_on = 0;
 
+// The frame last drawn, for a resize to draw again. Its lock is held through the write too, so
+// that the run's frame and the resize's do not interleave on the terminal.
+std::mutex g_frame_lock;
+std::string g_last_frame;
+
 const int g_fatal_signals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL};
 struct sigaction g_saved_fatal_actions[sizeof g_fatal_signals / sizeof g_fatal_signals[0]];
 
@@ -98,6 +104,22 @@ std::string build_frame(const Screen& screen) {
     append_cursor_move(frame, screen.row, screen.column);
     frame += "\x1b[?25h";
     return frame;
+}
+
+bool draw_frame(int output_fd, const Screen& screen) {
+    std::string frame = build_frame(screen);
+    std::lock_guard<std::mutex> lock(g_frame_lock);
+    g_last_frame.swap(frame);
+    return write_all(output_fd, g_last_frame.data(), g_last_frame.size());
+}
+
+bool draw_last_frame_again(int output_fd) {
+    // Cleared first: what a smaller terminal wrapped or scrolled may stand outside the frame.
+    std::lock_guard<std::mutex> lock(g_frame_lock);
+    if (g_last_frame.empty())
+        return true;
+    const std::string frame = "\x1b[0m\x1b[2J" + g_last_frame;
+    return write_all(output_fd, frame.data(), frame.size());
 }
 
 bool read_terminal_size(int fd, int& columns, int& rows) {
