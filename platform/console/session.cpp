@@ -189,6 +189,11 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
 
     // A process may hold several sessions (the tests do): each starts from nothing.
     g_options = options;
+    // Output to a terminal goes through a descriptor of its own that never blocks, so that an
+    // end request ends the run even while the terminal takes no output.
+    const int own_output = open_own_terminal_output(options.output_fd);
+    if (own_output >= 0)
+        g_options.output_fd = own_output;
     g_run = run;
     g_run_end = RunEnd::EndRequest;
     clear_screen(g_screen);
@@ -215,7 +220,7 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
-        enter_raw_mode(options.key_fd, options.output_fd);
+        enter_raw_mode(options.key_fd, g_options.output_fd);
         show_screen();
     }
     ::pthread_mutex_unlock(&g_run_start_gate);
@@ -229,6 +234,8 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         restore_terminal();
         uninstall_fatal_signal_handlers();
     }
+    if (own_output >= 0)
+        ::close(own_output);
     uninstall_end_signal_handlers();
     if (g_run_end == RunEnd::OutOfMemory) {
         // After the terminal is restored, so that the line stays on the user's own screen.

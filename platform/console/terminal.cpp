@@ -171,8 +171,14 @@ void restore_terminal() {
     if (!g_raw_mode_on)
         return;
     g_raw_mode_on = 0;
-    write_all(g_output_fd, leave_alternate_screen, sizeof leave_alternate_screen - 1);
-    ::tcsetattr(g_terminal_fd, TCSAFLUSH, &g_saved_settings);
+    // A terminal that has stopped taking output must not hold the way out: what cannot be
+    // written is dropped, and the settings go back at once (TCSAFLUSH would first wait for the
+    // output to drain). Keys typed during the run are dropped, so that the shell does not
+    // read them.
+    if (!write_all(g_output_fd, leave_alternate_screen, sizeof leave_alternate_screen - 1))
+        ::tcflush(g_terminal_fd, TCOFLUSH);
+    ::tcflush(g_terminal_fd, TCIFLUSH);
+    ::tcsetattr(g_terminal_fd, TCSANOW, &g_saved_settings);
 }
 
 void install_fatal_signal_handlers() {
