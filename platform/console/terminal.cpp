@@ -115,11 +115,13 @@ bool draw_frame(int output_fd, const Screen& screen) {
 
 bool draw_last_frame_again(int output_fd) {
     // Cleared first: what a smaller terminal wrapped or scrolled may stand outside the frame.
+    // Two writes, so that the watch needs no memory of its own.
+    static const char clear[] = "\x1b[0m\x1b[2J";
     std::lock_guard<std::mutex> lock(g_frame_lock);
     if (g_last_frame.empty())
         return true;
-    const std::string frame = "\x1b[0m\x1b[2J" + g_last_frame;
-    return write_all(output_fd, frame.data(), frame.size());
+    return write_all(output_fd, clear, sizeof clear - 1) &&
+           write_all(output_fd, g_last_frame.data(), g_last_frame.size());
 }
 
 bool read_terminal_size(int fd, int& columns, int& rows) {
