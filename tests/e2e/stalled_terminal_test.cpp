@@ -6,48 +6,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/mesh_builder.h"
+#include "tests/pseudo_terminal.h"
 
 namespace {
-
-// The side a terminal emulator holds (user) and the side the program gets (terminal).
-struct PseudoTerminal {
-    int user = -1;
-    int terminal = -1;
-};
-
-PseudoTerminal open_pseudo_terminal() {
-    PseudoTerminal pty;
-    pty.user = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (pty.user < 0 || ::grantpt(pty.user) != 0 || ::unlockpt(pty.user) != 0)
-        return pty;
-    pty.terminal = ::open(::ptsname(pty.user), O_RDWR | O_NOCTTY);
-    struct winsize size;
-    std::memset(&size, 0, sizeof size);
-    size.ws_col = 80;
-    size.ws_row = 25;
-    ::ioctl(pty.terminal, TIOCSWINSZ, &size);
-    return pty;
-}
-
-bool same_settings(const struct termios& a, const struct termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
 
 // Starts the program of folder from elsewhere/ with stdout and stderr on the terminal, and stdin
 // on key_fd: the terminal too for terminal mode, a pipe for pipe mode. As from a shell: every
@@ -144,7 +117,7 @@ TEST(StalledTerminal, EndRequestEndsATerminalRunWhoseOutputIsNotRead) {
         ProgramFolder folder;
         const std::string input = face_file(example_vertices(), {{0, 1, 2}});
         folder.write_file("in.ply", input);
-        PseudoTerminal pty = open_pseudo_terminal();
+        PseudoTerminal pty = open_pseudo_terminal(80, 25);
         ASSERT_GE(pty.terminal, 0);
         struct termios before;
         ASSERT_EQ(::tcgetattr(pty.terminal, &before), 0);
@@ -166,8 +139,7 @@ TEST(StalledTerminal, EndRequestEndsATerminalRunWhoseOutputIsNotRead) {
         ASSERT_EQ(::tcgetattr(pty.terminal, &after), 0);
         EXPECT_TRUE(same_settings(before, after));
         EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input}}));
-        ::close(pty.terminal);
-        ::close(pty.user);
+        close_pseudo_terminal(pty);
     }
 }
 
@@ -179,7 +151,7 @@ TEST(StalledTerminal, EndRequestEndsAPipeRunWhoseTerminalOutputIsNotRead) {
         face_file(example_vertices(), std::vector<std::vector<std::int32_t>>(200, {0, 1, 2}));
     folder.write_file("in.ply", input);
     ASSERT_EQ(::mkfifo((folder.program_folder() + "/out.stl").c_str(), 0644), 0);
-    PseudoTerminal pty = open_pseudo_terminal();
+    PseudoTerminal pty = open_pseudo_terminal(80, 25);
     ASSERT_GE(pty.terminal, 0);
     struct termios before;
     ASSERT_EQ(::tcgetattr(pty.terminal, &before), 0);
@@ -203,6 +175,5 @@ TEST(StalledTerminal, EndRequestEndsAPipeRunWhoseTerminalOutputIsNotRead) {
     EXPECT_TRUE(same_settings(before, after));
     EXPECT_EQ(folder.read_file("in.ply"), input);
     ::close(key_pipe[1]);
-    ::close(pty.terminal);
-    ::close(pty.user);
+    close_pseudo_terminal(pty);
 }
