@@ -22,41 +22,9 @@
 #include "platform/console/console.h"
 #include "platform/console/session.h"
 #include "platform/file_layer/failure.h"
+#include "tests/pseudo_terminal.h"
 
 namespace {
-
-// A pseudo-terminal: the program's side is `terminal`, the user's side `user`.
-struct PseudoTerminal {
-    int user = -1;
-    int terminal = -1;
-};
-
-PseudoTerminal open_pseudo_terminal(int columns, int rows) {
-    PseudoTerminal pty;
-    pty.user = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (pty.user < 0 || ::grantpt(pty.user) != 0 || ::unlockpt(pty.user) != 0)
-        return pty;
-    pty.terminal = ::open(::ptsname(pty.user), O_RDWR | O_NOCTTY);
-    struct winsize size;
-    std::memset(&size, 0, sizeof size);
-    size.ws_col = static_cast<unsigned short>(columns);
-    size.ws_row = static_cast<unsigned short>(rows);
-    ::ioctl(pty.terminal, TIOCSWINSZ, &size);
-    return pty;
-}
-
-void close_pseudo_terminal(PseudoTerminal& pty) {
-    if (pty.terminal >= 0)
-        ::close(pty.terminal);
-    if (pty.user >= 0)
-        ::close(pty.user);
-    pty = PseudoTerminal();
-}
-
-bool same_settings(const struct termios& a, const struct termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
 
 // Keys the user types once the output holds `after`, searched from where the last step's
 // text was found.

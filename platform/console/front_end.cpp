@@ -34,18 +34,22 @@ bool reader_went_away(int error) {
            (error == EIO && g_output_is_terminal);
 }
 
-void write_output(const std::string& bytes) {
-    errno = 0;
-    if (write_all(g_output_fd, bytes.data(), bytes.size()))
-        return;
-    // Either way the run ends as at the end request, its files closed with what they hold. Where
-    // nobody can see the run any more that is all; a full disk or the file-size limit is a
-    // failure of the program's own, which it tells once the run has ended.
+// Called with errno as the failed write left it. Either way the run ends as at the end request,
+// its files closed with what they hold. Where nobody can see the run any more that is all; a
+// full disk or the file-size limit is a failure of the program's own, which it tells once the
+// run has ended.
+void output_failed() {
     const int error = errno;
     int none = 0;
     if (!reader_went_away(error))
         g_output_error.compare_exchange_strong(none, error);
     raise_end_request();
+}
+
+void write_output(const std::string& bytes) {
+    errno = 0;
+    if (!write_all(g_output_fd, bytes.data(), bytes.size()))
+        output_failed();
 }
 
 // Pipe mode: every row that ends is a line of the transcript.
@@ -68,8 +72,17 @@ void show_screen() {
 }
 
 void show_frame(const Screen& screen) {
-    if (g_mode == FrontEndMode::Terminal)
-        write_output(build_frame(screen));
+    if (g_mode != FrontEndMode::Terminal)
+        return;
+    errno = 0;
+    if (!draw_frame(g_output_fd, screen))
+        output_failed();
+}
+
+void draw_frame_again() {
+    errno = 0;
+    if (!draw_last_frame_again(g_output_fd))
+        output_failed();
 }
 
 void write_output_line(std::string_view text) {

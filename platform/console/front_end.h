@@ -25,6 +25,10 @@ FrontEndMode front_end_mode();
 void show_screen();
 void show_frame(const Screen& screen);
 
+// Terminal mode: draws the frame last drawn again, for a resize; safe beside show_frame on
+// another thread.
+void draw_frame_again();
+
 // Pipe mode: writes text and a "\n" to the output as one line.
 void write_output_line(std::string_view text);
 

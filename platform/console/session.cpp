@@ -26,6 +26,7 @@
 #include "platform/console/console.h"
 #include "platform/console/front_end.h"
 #include "platform/console/keyboard.h"
+#include "platform/console/run_watch.h"
 #include "platform/console/screen.h"
 #include "platform/console/terminal.h"
 #include "platform/console/write_all.h"
@@ -92,9 +93,15 @@ void uninstall_end_signal_handlers() {
 // The run's thread is made before the front end is set up and waits here until it is.
 pthread_mutex_t g_run_start_gate = PTHREAD_MUTEX_INITIALIZER;
 
+// Wakes the watch however the run's thread ends: by a return, or by stop_run's unwinding.
+struct RunEndNotice {
+    ~RunEndNotice() { tell_run_watch_the_run_ended(); }
+};
+
 void* run_thread_main(void*) {
     ::pthread_mutex_lock(&g_run_start_gate);
     ::pthread_mutex_unlock(&g_run_start_gate);
+    RunEndNotice notice;
     // Under a limit of memory (ulimit -v) a buffer or a text of the run may not be had. The run
     // cannot go on without it, but its files keep what they hold: they are closed as at any
     // other end. Only std::bad_alloc is caught, so stop_run's unwinding passes through.
@@ -135,7 +142,11 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     }
 
     // A process may hold several sessions (the tests do): each starts from nothing.
-    start_front_end(options.mode, options.output_fd);
+    // Output to a terminal goes through a descriptor of its own that never blocks, so that an
+    // end request ends the run even while the terminal takes no output.
+    const int own_output = open_own_terminal_output(options.output_fd);
+    const int output_fd = own_output >= 0 ? own_output : options.output_fd;
+    start_front_end(options.mode, output_fd);
     g_run = run;
     g_end_request = false;
     clear_failure();
@@ -153,6 +164,8 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     // are dropped first, as raw mode drops them: the keyboard thread would read them at once.
     if (options.mode == FrontEndMode::Terminal)
         ::tcflush(options.key_fd, TCIFLUSH);
+    if (options.mode == FrontEndMode::Terminal && !open_run_watch(true))
+        refuse_start();
     if (!start_keyboard(options.key_fd, options.mode)) {
         stop_keyboard();
         refuse_start();
@@ -165,7 +178,7 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
     set_run_thread(g_run_thread);
     if (options.mode == FrontEndMode::Terminal) {
         install_fatal_signal_handlers();
-        if (!enter_raw_mode(options.key_fd, options.output_fd)) {
+        if (!enter_raw_mode(options.key_fd, output_fd)) {
             // In cooked mode every key would echo and wait for a line: there is no run. The
             // run's thread still waits at the gate, and ends with the process.
             uninstall_fatal_signal_handlers();
@@ -180,13 +193,18 @@ RunEnd run_session(const SessionOptions& options, void (*run)()) {
         show_screen();
     }
     ::pthread_mutex_unlock(&g_run_start_gate);
+    if (options.mode == FrontEndMode::Terminal)
+        watch_run(draw_frame_again);
     ::pthread_join(g_run_thread, nullptr);
+    close_run_watch();
 
     stop_keyboard();
     if (options.mode == FrontEndMode::Terminal) {
         restore_terminal();
         uninstall_fatal_signal_handlers();
     }
+    if (own_output >= 0)
+        ::close(own_output);
     uninstall_end_signal_handlers();
     // After the terminal is restored, so that the line stays on the user's own screen.
     if (run_end() == RunEnd::OutOfMemory) {

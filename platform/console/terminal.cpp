@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/console/write_all.h"
 
@@ -58,6 +59,11 @@ struct termios g_saved_settings;
 int g_terminal_fd = -1;
 int g_output_fd = -1;
 volatile sig_atomic_t g_raw_mode_on = 0;
+
+// The frame last drawn, for a resize to draw again. Its lock is held through the write too, so
+// that the run's frame and the resize's do not interleave on the terminal.
+std::mutex g_frame_lock;
+std::string g_last_frame;
 
 // The faults: caught even where the program started with them ignored, since the system ends
 // the process for a fault whatever the signal's action.
@@ -149,6 +155,24 @@ std::string build_frame(const Screen& screen) {
     return frame;
 }
 
+bool draw_frame(int output_fd, const Screen& screen) {
+    std::string frame = build_frame(screen);
+    std::lock_guard<std::mutex> lock(g_frame_lock);
+    g_last_frame.swap(frame);
+    return write_all(output_fd, g_last_frame.data(), g_last_frame.size());
+}
+
+bool draw_last_frame_again(int output_fd) {
+    // Cleared first: what a smaller terminal wrapped or scrolled may stand outside the frame.
+    // Two writes, so that the watch needs no memory of its own.
+    static const char clear[] = "\x1b[0m\x1b[2J";
+    std::lock_guard<std::mutex> lock(g_frame_lock);
+    if (g_last_frame.empty())
+        return true;
+    return write_all(output_fd, clear, sizeof clear - 1) &&
+           write_all(output_fd, g_last_frame.data(), g_last_frame.size());
+}
+
 bool read_terminal_size(int fd, int& columns, int& rows) {
     struct winsize size;
     if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
@@ -194,8 +218,14 @@ void restore_terminal() {
     if (!g_raw_mode_on)
         return;
     g_raw_mode_on = 0;
-    write_all(g_output_fd, leave_alternate_screen, sizeof leave_alternate_screen - 1);
-    ::tcsetattr(g_terminal_fd, TCSAFLUSH, &g_saved_settings);
+    // A terminal that has stopped taking output must not hold the way out: what cannot be
+    // written is dropped, and the settings go back at once (TCSAFLUSH would first wait for the
+    // output to drain). Keys typed during the run are dropped, so that the shell does not
+    // read them.
+    if (!write_all(g_output_fd, leave_alternate_screen, sizeof leave_alternate_screen - 1))
+        ::tcflush(g_terminal_fd, TCOFLUSH);
+    ::tcflush(g_terminal_fd, TCIFLUSH);
+    ::tcsetattr(g_terminal_fd, TCSANOW, &g_saved_settings);
 }
 
 void install_fatal_signal_handlers() {

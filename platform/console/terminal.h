@@ -12,6 +12,14 @@ const char* code_page_437_glyph(std::uint8_t byte);
 // terminal's cursor put where the model's cursor stands.
 std::string build_frame(const Screen& screen);
 
+// Draws the screen on output_fd as one frame and keeps the frame; false when the output is gone.
+bool draw_frame(int output_fd, const Screen& screen);
+
+// Draws the frame last drawn again over a cleared screen, for a resize, which shifts or cuts
+// what the terminal shows; true when there is none yet. Safe beside draw_frame on another
+// thread: the frames never mix, and the last one drawn is the latest.
+bool draw_last_frame_again(int output_fd);
+
 // Reads the terminal's size; false when it cannot be read.
 bool read_terminal_size(int fd, int& columns, int& rows);
 

@@ -1,7 +1,14 @@
 // Every byte of an output written to a descriptor, after EINTR and short writes, without waiting
 // for good on a reader that has stopped reading once the end request is up.
+//
+// A terminal that has stopped taking output (a congested remote link) says it has room when it
+// has a little, and a blocking write of a whole frame then waits in the kernel, where no end
+// request reaches it, for as long as nobody reads. So a terminal is written through a descriptor
+// of the program's own with O_NONBLOCK: a write takes what fits, and the rest waits in poll,
+// which looks at the end request. The shell's descriptor keeps its flags.
 #include "platform/console/write_all.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <unistd.h>
@@ -40,10 +47,24 @@ bool write_all(int fd, const char* data, std::size_t size) {
         ssize_t written = ::write(fd, data, std::min<std::size_t>(size, PIPE_BUF));
         if (written < 0 && errno == EINTR)
             continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // The room that poll saw was too little for the terminal to take a byte.
+            if (end_requested())
+                return false;
+            ::poll(nullptr, 0, room_wait_milliseconds / 10);
+            continue;
+        }
         if (written <= 0)
             return false;
         data += written;
         size -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+int open_own_terminal_output(int fd) {
+    char name[256];
+    if (!::isatty(fd) || ::ttyname_r(fd, name, sizeof name) != 0)
+        return -1;
+    return ::open(name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }

@@ -212,8 +212,9 @@ void run_case(const Case& c) {
 
 // Runs the program of folder in pipe mode with keys from a pipe that stays open and its stdout a
 // pipe that this test does not read. Once that pipe is full, so that the run waits to write,
-// sends signal_number. Gives the exit code (128 + the signal when one ended it), or -1 when the
-// child is still there 60 seconds later; it is then killed. output gets what the pipe held.
+// sends signal_number; a run that ends first, or a pipe that never fills, fails the test. Gives the
+// exit code (128 + the signal when one ended it), or -1 when the child is still there 60 seconds
+// later; it is then killed. output gets what the pipe held.
 int run_with_unread_output(const ProgramFolder& folder, const std::string& keys, int signal_number,
                            std::string& output) {
     int key_pipe[2], output_pipe[2];
@@ -239,29 +240,34 @@ int run_with_unread_output(const ProgramFolder& folder, const std::string& keys,
         ::_exit(127);
     }
     ::close(key_pipe[0]);
+    // Kept, to ask the pipe whether a write would find room, as the run's own poll asks it.
+    const int room_probe = ::fcntl(output_pipe[1], F_DUPFD_CLOEXEC, 0);
     ::close(output_pipe[1]);
     // Fewer bytes than a pipe holds: written at once, and the pipe stays open after them.
     EXPECT_EQ(::write(key_pipe[1], keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
 
-    // Full: the pipe holds much and has stopped filling for half a second. A writer that waits
-    // for room stops once the pipe's last page is in use, a blocking write once no line fits in
-    // it; the keys are all there, so nothing else holds the run that long.
+    // Full: every page of the pipe is in use, so that poll finds no room in it, and the run,
+    // which polls for room before each write, waits there until a reader comes. Nothing else
+    // ends that wait: the keys are all there. A page takes lines until the next one does not
+    // fit, and the transcript's lines are short, so the pipe then holds nearly its capacity.
     const int capacity = ::fcntl(output_pipe[0], F_GETPIPE_SZ);
+    const int page_size = static_cast<int>(::sysconf(_SC_PAGESIZE));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     int status = 0;
     bool ended = false;
-    int held = 0;
-    for (int unchanged = 0; !ended && std::chrono::steady_clock::now() < deadline;) {
+    bool full = false;
+    while (!ended && !full && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        int now_held = 0;
-        ::ioctl(output_pipe[0], FIONREAD, &now_held);
-        unchanged = now_held == held ? unchanged + 1 : 0;
-        held = now_held;
-        if (held > capacity / 2 && unchanged >= 50)
-            break;
+        pollfd room = {room_probe, POLLOUT, 0};
+        full = ::poll(&room, 1, 0) == 0;
         ended = ::waitpid(child, &status, WNOHANG) == child;
     }
+    int held = 0;
+    ::ioctl(output_pipe[0], FIONREAD, &held);
+    ::close(room_probe);
     EXPECT_FALSE(ended) << "the run ended before its output was full";
+    EXPECT_TRUE(full) << "the pipe holds " << held << " bytes of " << capacity;
+    EXPECT_GT(held, capacity - 2 * page_size);
     if (!ended) {
         ::kill(child, signal_number);
         const auto end_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

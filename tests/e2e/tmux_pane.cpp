@@ -124,6 +124,11 @@ void TmuxPane::press(const std::string& key_name) const {
     tmux({"send-keys", "-t", session, key_name});
 }
 
+void TmuxPane::resize(int columns, int rows) const {
+    tmux({"resize-window", "-t", session, "-x", std::to_string(columns), "-y",
+          std::to_string(rows)});
+}
+
 bool TmuxPane::wait_for_row(int row, const std::string& text) const {
     return poll_until([&] {
         last_screen_ = screen();

@@ -35,6 +35,8 @@ public:
     void type(const std::string& text) const;
     // Presses one key by its tmux name: Enter, BSpace, Tab, C-c.
     void press(const std::string& key_name) const;
+    // Makes the window, and with it the pane, columns x rows, as a user resizing it would.
+    void resize(int columns, int rows) const;
 
     // Polls the screen until row (1-based) shows text, or until the time runs out; false then.
     bool wait_for_row(int row, const std::string& text) const;

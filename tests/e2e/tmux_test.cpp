@@ -399,3 +399,82 @@ TEST(TerminalMode, ATerminalThatRefusesRawModeEndsTheProgramBeforeTheRun) {
         EXPECT_EQ(row.find(banner_rows[0]), std::string::npos) << row;
     EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", example_face_file()}}));
 }
+
+// A terminal made smaller shifts or cuts what it shows, and one made larger again shows blanks
+// where rows were lost: the program draws its whole frame again on every resize. A run goes on
+// while the terminal is too small, and its frame is whole once the terminal is 80 x 25 again.
+TEST(TerminalMode, ResizeDrawsTheWholeFrameAgain) {
+    ProgramFolder folder;
+    const std::string input = overflowing_example_file();
+    folder.write_file("in.ply", input);
+    TmuxPane pane(folder);
+    ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
+    pane.type("in.ply");
+    pane.press("Enter");
+    pane.type("out");
+    pane.press("Enter");
+
+    // In the box: 80 x 12 cuts it off; back at 80 x 25 it stands whole over the dialogue.
+    Rows names = dialogue_rows("in.ply", "out");
+    names.push_back("");
+    names.push_back(" in.ply > out.wrl & out.iv & out.stl");
+    // clang-format off
+    const Rows overflow_box = {
+        "╔══ Unhandled Error #6 ══╗",
+        "║" + std::string(24, ' ') + "║",
+        "║  Line:159              ║",
+        "║  Overflow              ║",
+        "║  Continue?             ║",
+        "║" + std::string(24, ' ') + "║",
+        "║   [ Yes ]      No      ║",
+        "╚" + repeated_text("═", 24) + "╝",
+    };
+    // clang-format on
+    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box);
+    ASSERT_TRUE(pane.wait_for_row(16, boxed[15])) << pane.last_screen();
+    pane.resize(80, 12);
+    ASSERT_EQ(pane.pane_value("#{pane_width}x#{pane_height}"), "80x12");
+    pane.resize(80, 25);
+    ASSERT_TRUE(pane.wait_for_row(1, boxed[0])) << pane.last_screen();
+    ASSERT_TRUE(pane.wait_for_row(16, boxed[15])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), boxed);
+    EXPECT_EQ(pane.cursor().row, 15);
+    EXPECT_EQ(pane.cursor().column, 34); // on Yes
+
+    // A key while the terminal is too small still moves the focus; the frame drawn again once
+    // it is large enough shows where the focus went.
+    pane.resize(80, 12);
+    pane.press("Tab");
+    pane.resize(80, 25);
+    Rows no_in_focus = boxed;
+    no_in_focus[14] = boxed_row("", 28, 26, "║     Yes      [ No ]    ║");
+    ASSERT_TRUE(pane.wait_for_row(15, no_in_focus[14])) << pane.last_screen();
+    ASSERT_TRUE(pane.wait_for_row(1, no_in_focus[0])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), no_in_focus);
+    pane.press("Tab");
+    ASSERT_TRUE(pane.wait_for_row(15, boxed[14])) << pane.last_screen();
+
+    // Yes: the run goes on to the final prompt.
+    pane.press("Enter");
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    Rows final_screen = names;
+    final_screen.push_back(" NO tristrips found!");
+    final_screen.resize(24);
+    final_screen.push_back(prompt_row);
+    ASSERT_EQ(pane.screen(), final_screen);
+
+    // At the final prompt: 80 x 24 scrolls the first banner row away and 80 x 25 leaves row 25
+    // blank, until the frame is drawn again.
+    pane.resize(80, 24);
+    ASSERT_EQ(pane.pane_value("#{pane_width}x#{pane_height}"), "80x24");
+    pane.resize(80, 25);
+    ASSERT_TRUE(pane.wait_for_row(25, prompt_row)) << pane.last_screen();
+    ASSERT_TRUE(pane.wait_for_row(1, final_screen[0])) << pane.last_screen();
+    EXPECT_EQ(pane.screen(), final_screen);
+    EXPECT_EQ(pane.cursor().row, 25);
+    EXPECT_EQ(pane.cursor().column, 26);
+    EXPECT_EQ(folder.files_beside_the_program(), example_converted("in.ply", input));
+
+    pane.type("q");
+    expect_terminal_restored(pane);
+}
