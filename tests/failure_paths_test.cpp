@@ -547,7 +547,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
          LastAnswer::No,
          {{"out.stl", Holds::Bytes, strip_head_and_count},
           {"TEMP1.TMP", Holds::Bytes,
-           raw_example_wrl_to_index_list + "-1000000 ,  2 ,  1 , -1,\r\n"},
+           raw_example_wrl_to_index_list + "-1000000 ,  1 ,  2 , -1,\r\n"},
           {"out.wrl", Holds::Nothing}}},
         // The count is 0 after the failure, so there are no vertices.
         {"159: an overflowing based vertex count, then No",
