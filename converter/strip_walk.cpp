@@ -54,7 +54,7 @@ void count_triangle(RunState& run) {
 }
 
 void walk_first_pass(RunState& run) {
-    write_stl_first_count(run, 300); // 300-301
+    write_stl_first_count(run, strip_first_count_steps);
     run.face_start = run.read_pos;
     check_step(303);
 
@@ -93,7 +93,7 @@ void walk_first_pass(RunState& run) {
     check_step(319);
     run.vertex_c = vertex_number(w.window_3);
     check_step(320);
-    write_stl_facet(run, 324, 3); // 321-366
+    write_stl_facet(run, first_strip_triangle_facet_steps, 3); // 321-366
     const bool first_strip_goes_on = !holds_marker(w);
     w.window_1 = w.window_2;
     check_step(369);
@@ -151,7 +151,7 @@ void walk_first_pass(RunState& run) {
             check_step(394);
         }
         if (triangle)
-            write_stl_facet(run, 403, 3); // 400-445
+            write_stl_facet(run, further_strip_triangle_facet_steps, 3); // 400-445
         w.window_1 = w.window_2;
         check_step(449);
         w.window_2 = w.window_3;
