@@ -36,12 +36,6 @@ int pending_failure_code() {
     return static_cast<int>(g_pending_failure);
 }
 
-Failure take_pending_failure() {
-    Failure code = g_pending_failure;
-    g_pending_failure = Failure::None;
-    return code;
-}
-
 void clear_failure() {
     g_pending_failure = Failure::None;
 }
