@@ -10,7 +10,8 @@
 
 namespace {
 
-// The distance from one vertex record to the next.
+// The distance from one vertex record to the next: in a strip file 15 = 12 for x, y, z + 3 for
+// the colour; in a face file 19 = 12 for x, y, z + 4 skipped + 3 for the colour.
 double vertex_stride(const RunState& run) {
     return run.is_strip_file == 1 ? 15 : 19;
 }

@@ -32,10 +32,10 @@ void write_coordinate_pass(RunState& run) {
     check_step(213);
     float skip;                   // from z to the start of the next record
     if (run.is_strip_file == 1) { // 215
-        skip = 7;
+        skip = 7;                 // 4 for z + 3 for the colour
         check_step(216);
     } else {
-        skip = 11;
+        skip = 11; // 4 for z + 4 skipped + 3 for the colour
         check_step(218);
     }
 
@@ -79,10 +79,10 @@ void write_colour_pass(RunState& run) {
     check_step(250);
     float skip;                   // from z to the red byte
     if (run.is_strip_file == 1) { // 252
-        skip = 4;
+        skip = 4;                 // 4 for z
         check_step(253);
     } else {
-        skip = 8;
+        skip = 8; // 4 for z + 4 skipped
         check_step(255);
     }
 
