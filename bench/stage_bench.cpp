@@ -258,7 +258,8 @@ void prepare_and_check() {
         stop("the STL file of the first face pass");
 
     RunState cleaning;
-    clean_up_text_file(cleaning, folder().file("TEMP1.TMP"), folder().file("out.wrl"), 623);
+    clean_up_text_file(cleaning, folder().file("TEMP1.TMP"), folder().file("out.wrl"),
+                       wrl_clean_up_steps);
     if (read_whole_file(folder().file("out.wrl")) != reference_clean_up(temporary_text))
         stop("the text of the clean-up pass");
 }
@@ -317,7 +318,8 @@ void time_clean_up(benchmark::State& state) {
     }
     for (auto _ : state) {
         RunState run;
-        clean_up_text_file(run, folder().file("TEMP1.TMP"), folder().file("out.wrl"), 623);
+        clean_up_text_file(run, folder().file("TEMP1.TMP"), folder().file("out.wrl"),
+                           wrl_clean_up_steps);
     }
     count(state, "lines_per_second", 2.0 * vertex_count + 2.0 * face_count,
           file_bytes("TEMP1.TMP"));

@@ -1,4 +1,4 @@
-// Blank handling shared by the run, the header scan and the clean-up pass.
+// Blank handling shared by the run and the header scan.
 #pragma once
 
 #include <string>

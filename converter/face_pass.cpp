@@ -12,7 +12,7 @@
 namespace {
 
 void write_first_face_pass(RunState& run) {
-    write_stl_first_count(run, 455); // 455-456
+    write_stl_first_count(run, face_first_count_steps);
     run.face_start = run.read_pos;
     check_step(458);
 
@@ -54,7 +54,7 @@ void write_first_face_pass(RunState& run) {
         check_step(475);
         write_text_items(run.iv_temp_file, {"-1,"}, EndLine::Yes);
         check_step(476);
-        write_stl_facet(run, 479, n < 3 ? static_cast<int>(n) : 3); // 479-521
+        write_stl_facet(run, face_facet_steps, n < 3 ? static_cast<int>(n) : 3); // 479-521
     }
 }
 

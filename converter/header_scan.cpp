@@ -37,6 +37,14 @@ bool header_cannot_end(RunState& run) {
     return run.read_pos > size || run.header_line.size() >= header_line_limit;
 }
 
+// The value of a count text. A based count wider than 64 bits is 0, and its step reports 6.
+long double count_text_value(const std::string& text) {
+    const ParsedNumber parsed = parse_number(text);
+    if (parsed.overflowed)
+        raise_failure(Failure::Overflow);
+    return parsed.value;
+}
+
 } // namespace
 
 void scan_header(RunState& run) {
@@ -105,15 +113,17 @@ void scan_header(RunState& run) {
             check_step(150);
             if (word == "element") {         // 156
                 if (long_name == "vertex") { // 157
+                    // After "element vertex ", 7 + 1 + 6 + 1 = 15 characters.
                     const std::string count_text = columns_from(run.header_line, 16);
                     check_step(158);
-                    run.vertex_count = vertex_count_from(parse_number(count_text));
+                    run.vertex_count = vertex_count_from(count_text_value(count_text));
                     check_step(159);
                 }
                 if (short_name == "face") { // 163
+                    // After "element face ", 7 + 1 + 4 + 1 = 13 characters.
                     const std::string count_text = columns_from(run.header_line, 14);
                     check_step(164);
-                    run.face_count = face_count_from(parse_number(count_text));
+                    run.face_count = face_count_from(count_text_value(count_text));
                     check_step(165);
                 }
             }

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "platform/file_layer/failure.h"
-
 namespace {
 
 // Every whole float is below 2^128, so this holds its integer part exactly.
@@ -53,10 +51,8 @@ bool format_number_field(float value, const FieldShape& shape, std::string& text
     std::memcpy(&bits, &value, sizeof bits);
     const std::uint32_t biased_exponent = (bits >> 23) & 0xFF;
     const std::uint32_t fraction = bits & 0x7FFFFF;
-    if (biased_exponent == 0xFF) {
-        raise_failure(Failure::IllegalFunctionCall); // a NaN or an infinity has no digits
-        return false;
-    }
+    if (biased_exponent == 0xFF)
+        return false; // a NaN or an infinity has no digits
     // Negative zero is not below zero, so it shows no minus.
     const bool negative = (bits >> 31) != 0 && (bits & 0x7FFFFFFF) != 0;
     // |value| = significand x 2^exponent, significand < 2^24; 149 = 126 + 23 fraction bits.
@@ -135,18 +131,19 @@ bool format_number_field(float value, const FieldShape& shape, std::string& text
 }
 
 // The line of three fields: one blank after the first and the second, "," after the third.
-void format_line(float first, float second, float third, const FieldShape& shape,
+bool format_line(float first, float second, float third, const FieldShape& shape,
                  std::string& text) {
     text.clear();
     if (!format_number_field(first, shape, text))
-        return;
+        return false;
     text += ' ';
     if (!format_number_field(second, shape, text))
-        return;
+        return false;
     text += ' ';
     if (!format_number_field(third, shape, text))
-        return;
+        return false;
     text += ',';
+    return true;
 }
 
 } // namespace
@@ -159,12 +156,12 @@ bool format_colour_field(float value, std::string& text) {
     return format_number_field(value, colour_shape, text);
 }
 
-void format_coordinate_line(float x, float y, float z, std::string& text) {
-    format_line(x, y, z, coordinate_shape, text);
+bool format_coordinate_line(float x, float y, float z, std::string& text) {
+    return format_line(x, y, z, coordinate_shape, text);
 }
 
-void format_colour_line(float red, float green, float blue, std::string& text) {
-    format_line(red, green, blue, colour_shape, text);
+bool format_colour_line(float red, float green, float blue, std::string& text) {
+    return format_line(red, green, blue, colour_shape, text);
 }
 
 void format_index_item(std::int32_t index, IndexItem& item) {

@@ -6,19 +6,21 @@
 #include <string>
 #include <string_view>
 
-// Appends the coordinate field of value ("#######.#####", or the overflow form with "%").
-// A NaN or an infinity raises failure 5, appends nothing and gives false.
+// Appends the coordinate field of value ("#######.#####", or the overflow form with "%") and
+// gives true. A NaN or an infinity has no field: it appends nothing and gives false, and the
+// caller reports it (code 5).
 bool format_coordinate_field(float value, std::string& text);
 
 // Appends the colour field of value ("#.###", or the overflow form). Fails as above.
 bool format_colour_field(float value, std::string& text);
 
 // Sets text to the coordinate line of x, y and z: three fields with one blank between them
-// and "," after the last. When a field fails, text holds what was built before it.
-void format_coordinate_line(float x, float y, float z, std::string& text);
+// and "," after the last, and gives true. When a field fails, the line stops there: text holds
+// what was built before it, and the result is false.
+bool format_coordinate_line(float x, float y, float z, std::string& text);
 
 // Sets text to the colour line of red, green and blue, as above.
-void format_colour_line(float red, float green, float blue, std::string& text);
+bool format_colour_line(float red, float green, float blue, std::string& text);
 
 // An index item: a blank or "-", the decimal digits, one blank. Twelve characters at most, for
 // a sign, the 10 digits of 2147483648 and the blank. Held in place, since two million faces

@@ -7,8 +7,6 @@
 #include <limits>
 #include <string>
 
-#include "platform/file_layer/failure.h"
-
 static_assert(std::numeric_limits<long double>::digits == 64,
               "long double must be the 80-bit extended format");
 
@@ -55,16 +53,18 @@ int hex_digit_value(char c) {
     return -1;
 }
 
+constexpr ParsedNumber overflow = {0, true};
+
 // A based integer, ampersand at text[ampersand]. Its digits follow the letter at once and end
 // at the first other character, blanks included.
-long double parse_based_integer(std::string_view text, std::size_t ampersand) {
+ParsedNumber parse_based_integer(std::string_view text, std::size_t ampersand) {
     if (ampersand + 2 >= text.size())
-        return 0; // an "&" among the last two characters
+        return {0, false}; // an "&" among the last two characters
     const char letter = text[ampersand + 1];
     const bool is_hex = letter == 'H' || letter == 'h';
     const bool is_octal = letter == 'O' || letter == 'o';
     if (!is_hex && !is_octal)
-        return 0;
+        return {0, false};
 
     std::uint64_t value = 0;
     int significant_digit_count = 0;
@@ -77,23 +77,19 @@ long double parse_based_integer(std::string_view text, std::size_t ampersand) {
             if (value != 0 || digit != 0)
                 ++significant_digit_count;
             // 16 hexadecimal digits fill the 64 bits.
-            if (significant_digit_count > 16) {
-                raise_failure(Failure::Overflow);
-                return 0;
-            }
+            if (significant_digit_count > 16)
+                return overflow;
             value = value << 4 | static_cast<std::uint64_t>(digit);
         } else {
             if (c < '0' || c > '7')
                 break;
             // A value with any of its top three bits set would lose them in the shift.
-            if (value >> 61 != 0) {
-                raise_failure(Failure::Overflow);
-                return 0;
-            }
+            if (value >> 61 != 0)
+                return overflow;
             value = value << 3 | static_cast<std::uint64_t>(c - '0');
         }
     }
-    return as_signed(value);
+    return {as_signed(value), false};
 }
 
 // The nearest extended float to digits x 10^power, digits being the significant mantissa
@@ -184,10 +180,10 @@ long double parse_decimal_number(std::string_view text, std::size_t pos) {
 
 } // namespace
 
-long double parse_number(std::string_view text) {
+ParsedNumber parse_number(std::string_view text) {
     const std::size_t pos = skip_blanks(text, 0);
     // A based integer starts with an "&" ahead of any sign, digit, point or exponent letter.
     if (pos < text.size() && text[pos] == '&')
         return parse_based_integer(text, pos);
-    return parse_decimal_number(text, pos);
+    return {parse_decimal_number(text, pos), false};
 }

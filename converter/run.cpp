@@ -137,8 +137,8 @@ void run_converter() {
     close_file(run.stl_file);
     check_step(621);
 
-    clean_up_text_file(run, "TEMP1.TMP", run.wrl_name, 623); // 623-650
-    clean_up_text_file(run, "TEMP2.TMP", run.iv_name, 652);  // 652-679
+    clean_up_text_file(run, "TEMP1.TMP", run.wrl_name, wrl_clean_up_steps); // 623-650
+    clean_up_text_file(run, "TEMP2.TMP", run.iv_name, iv_clean_up_steps);   // 652-679
     delete_file("TEMP1.TMP");
     check_step(681);
     delete_file("TEMP2.TMP");

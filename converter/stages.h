@@ -5,6 +5,7 @@
 #include <string>
 
 #include "converter/run_state.h"
+#include "converter/step_tables.h"
 
 // The text that stands in the banner, in both comment lines and in the STL head text.
 inline constexpr const char* contact_address = "morvantellis.example";
@@ -24,4 +25,4 @@ void write_index_list_middles(RunState& run);
 void write_tails(RunState& run);
 void write_stl_final_count(RunState& run);
 void clean_up_text_file(RunState& run, const std::string& temp_name, const std::string& final_name,
-                        int first_step);
+                        const CleanUpSteps& steps);

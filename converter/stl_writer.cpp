@@ -10,7 +10,8 @@
 
 namespace {
 
-// The distance from one vertex record to the next.
+// The distance from one vertex record to the next: in a strip file 15 = 12 for x, y, z + 3 for
+// the colour; in a face file 19 = 12 for x, y, z + 4 skipped + 3 for the colour.
 double vertex_stride(const RunState& run) {
     return run.is_strip_file == 1 ? 15 : 19;
 }
@@ -31,11 +32,11 @@ void write_stl_head(RunState& run) {
     check_step(116);
 }
 
-void write_stl_first_count(RunState& run, int write_step) {
+void write_stl_first_count(RunState& run, const FirstCountSteps& steps) {
     write_int_at(run.stl_file, run.stl_pos, run.face_count);
-    check_step(write_step);
+    check_step(steps.write);
     run.stl_pos += 4;
-    check_step(write_step + 1);
+    check_step(steps.move);
 }
 
 void write_stl_final_count(RunState& run) {
@@ -47,16 +48,14 @@ void write_stl_final_count(RunState& run) {
     check_step(620);
 }
 
-// The steps carry the numbers of their call site: first_step plus the offsets below
-// (324-366 for the first strip triangle, 403-445 for further ones, 479-521 for a face).
-void write_stl_facet(RunState& run, int first_step, int corner_count) {
+void write_stl_facet(RunState& run, const FacetSteps& steps, int corner_count) {
     const double numbers[3] = {
         run.vertex_a,
         corner_count >= 2 ? run.vertex_b : run.vertex_a,
         corner_count >= 3 ? run.vertex_c : (corner_count >= 2 ? run.vertex_b : run.vertex_a),
     };
     for (int corner = 0; corner < 3; ++corner) {
-        const int step = first_step + 10 * corner; // 324 A, 334 B, 344 C
+        const CornerSteps& corner_steps = steps.corners[corner];
         float* coordinates = &run.facet[3 + 3 * corner];
         if (corner_count == 0) {
             // A face without indices gives a degenerate facet of zeros, never another face's.
@@ -67,50 +66,54 @@ void write_stl_facet(RunState& run, int first_step, int corner_count) {
         run.vertex_pos = static_cast<double>((static_cast<long double>(numbers[corner]) - 1) *
                                                  vertex_stride(run) +
                                              static_cast<long double>(run.vertex_start));
-        check_step(step);
+        check_step(corner_steps.position);
         read_float_at(run.input_file, run.vertex_pos, run.coord_x);
-        check_step(step + 1);
+        check_step(corner_steps.read_x);
         run.vertex_pos += 4;
-        check_step(step + 2);
+        check_step(corner_steps.move_to_y);
         read_float_at(run.input_file, run.vertex_pos, run.coord_y);
-        check_step(step + 3);
+        check_step(corner_steps.read_y);
         run.vertex_pos += 4;
-        check_step(step + 4);
+        check_step(corner_steps.move_to_z);
         read_float_at(run.input_file, run.vertex_pos, run.coord_z);
-        check_step(step + 5);
+        check_step(corner_steps.read_z);
         coordinates[0] = run.coord_x;
-        check_step(step + 6);
+        check_step(corner_steps.copy_x);
         coordinates[1] = run.coord_y;
-        check_step(step + 7);
+        check_step(corner_steps.copy_y);
         coordinates[2] = run.coord_z;
-        check_step(step + 8);
+        check_step(corner_steps.copy_z);
     }
 
     float normal[3];
     facet_normal(&run.facet[3], &run.facet[6], &run.facet[9], normal);
-    check_step(first_step + 31); // 355
+    check_step(steps.normal.compute);
     run.facet[0] = normal[0];
-    check_step(first_step + 33);
+    check_step(steps.normal.copy[0]);
     run.facet[1] = normal[1];
-    check_step(first_step + 34);
+    check_step(steps.normal.copy[1]);
     run.facet[2] = normal[2];
-    check_step(first_step + 35);
+    check_step(steps.normal.copy[2]);
 
     ++run.facets_written;
-    for (int i = 1; i <= 12; ++i) { // 361
+    // Copied out of the table, so that the 36 checks of the loop find their numbers in
+    // registers: through the reference each check loaded its number even when it had nothing
+    // to do.
+    const FloatSteps each_float = steps.each_float;
+    for (int i = 1; i <= 12; ++i) {
         float value = run.facet[i - 1];
-        check_step(first_step + 38);
+        check_step(each_float.take);
         write_float_at(run.stl_file, run.stl_pos, value);
-        check_step(first_step + 39);
+        check_step(each_float.write);
         run.stl_pos += 4;
-        check_step(first_step + 40);
+        check_step(each_float.move);
     }
 
     // The position moves on first, so the next facet starts 50 bytes on even if this fails.
     const double attribute_pos = run.stl_pos;
     run.stl_pos += 2;
     write_text_at(run.stl_file, attribute_pos, std::string_view("\0\0", 2));
-    check_step(first_step + 42); // 366
+    check_step(steps.attribute_bytes);
 }
 
 void facet_normal(const float a[3], const float b[3], const float c[3], float normal[3]) {

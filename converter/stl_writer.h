@@ -4,20 +4,21 @@
 #include <string>
 
 #include "converter/run_state.h"
+#include "converter/step_tables.h"
 
 // "Convert .ply > .stl (Stereolithography) by Morvantellis", a blank, the contact address,
 // blanks up to 80 characters.
 std::string make_stl_head_text();
 
-// Writes face_count at stl_pos (offset 80) and moves stl_pos past it; write_step is 300 in a
-// strip file and 455 in a face file, and the move is the step after it.
-void write_stl_first_count(RunState& run, int write_step);
+// Writes face_count at stl_pos (offset 80) and moves stl_pos past it, with the steps of a strip
+// file or a face file.
+void write_stl_first_count(RunState& run, const FirstCountSteps& steps);
 
 // Reads the corners by the vertex numbers vertex_a, vertex_b and vertex_c, computes the normal
 // and writes the facet at stl_pos. corner_count is how many of the three corners the face
 // gives: a missing corner repeats the last given one, and with none the facet is all zeros.
-// first_step is 324 (first triangle of a strip), 403 (further triangles) or 479 (a face).
-void write_stl_facet(RunState& run, int first_step, int corner_count);
+// steps are those of the call site: the first strip triangle, further ones or a face.
+void write_stl_facet(RunState& run, const FacetSteps& steps, int corner_count);
 
 // N = (A - C) x (B - C): 32-bit differences, exact products, one rounding of each difference
 // of products to the extended format, then to a 32-bit float.

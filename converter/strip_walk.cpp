@@ -54,7 +54,7 @@ void count_triangle(RunState& run) {
 }
 
 void walk_first_pass(RunState& run) {
-    write_stl_first_count(run, 300); // 300-301
+    write_stl_first_count(run, strip_first_count_steps);
     run.face_start = run.read_pos;
     check_step(303);
 
@@ -78,8 +78,9 @@ void walk_first_pass(RunState& run) {
     run.read_pos += 4;
     check_step(314);
 
-    // The first triangle is written whatever its indices, in the order first, third, second.
-    format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+    // The first triangle is written whatever its indices, in window order like the first
+    // triangle after a -1, so the first strip is wound as every later one.
+    format_triangle_line(w.window_1, w.window_2, w.window_3, triangle_line);
     write_triangle_line(run.wrl_temp_file, triangle_line);
     check_step(315);
     write_triangle_line(run.iv_temp_file, triangle_line);
@@ -88,16 +89,19 @@ void walk_first_pass(RunState& run) {
     check_step(317);
     run.vertex_a = vertex_number(w.window_1);
     check_step(318);
-    run.vertex_b = vertex_number(w.window_3);
+    run.vertex_b = vertex_number(w.window_2);
     check_step(319);
-    run.vertex_c = vertex_number(w.window_2);
+    run.vertex_c = vertex_number(w.window_3);
     check_step(320);
-    write_stl_facet(run, 324, 3); // 321-366
+    write_stl_facet(run, first_strip_triangle_facet_steps, 3); // 321-366
+    const bool first_strip_goes_on = !holds_marker(w);
     w.window_1 = w.window_2;
     check_step(369);
     w.window_2 = w.window_3;
     check_step(370);
-    float swap_next = 0;
+    // The next complete window is swapped, as after every triangle in window order; a first
+    // window that held a -1 began no strip, and the strip behind it starts in window order.
+    float swap_next = first_strip_goes_on ? 1 : 0;
     check_step(371);
 
     // The end test forms the next value in 64 bits, so a count of 2^31 - 1 ends.
@@ -147,7 +151,7 @@ void walk_first_pass(RunState& run) {
             check_step(394);
         }
         if (triangle)
-            write_stl_facet(run, 403, 3); // 400-445
+            write_stl_facet(run, further_strip_triangle_facet_steps, 3); // 400-445
         w.window_1 = w.window_2;
         check_step(449);
         w.window_2 = w.window_3;
@@ -176,16 +180,17 @@ void walk_second_pass(RunState& run) {
     run.read_pos += 4;
     check_step(544);
 
-    format_triangle_line(w.window_1, w.window_3, w.window_2, triangle_line);
+    format_triangle_line(w.window_1, w.window_2, w.window_3, triangle_line);
     write_triangle_line(run.wrl_temp_file, triangle_line);
     check_step(545);
     write_triangle_line(run.iv_temp_file, triangle_line);
     check_step(546);
+    const bool first_strip_goes_on = !holds_marker(w);
     w.window_1 = w.window_2;
     check_step(551);
     w.window_2 = w.window_3;
     check_step(552);
-    float swap_next = 0;
+    float swap_next = first_strip_goes_on ? 1 : 0;
     check_step(553);
 
     for (std::int64_t strip_index_no = 4; strip_index_no <= strip_index_count;

@@ -212,55 +212,57 @@ void keep_line_buffer(RunState& run) {
 
 } // namespace
 
-// The steps of the second call carry the numbers of the first plus 29: first_step is 623 for
-// the VRML text and 652 for the Inventor text.
+// The steps are those of the call: the VRML text's or the Inventor text's.
 void clean_up_text_file(RunState& run, const std::string& temp_name, const std::string& final_name,
-                        int first_step) {
+                        const CleanUpSteps& call_steps) {
+    // A copy of the call's table in this frame: the checks of every line, which rarely need
+    // their numbers, cost fewer instructions so than through the caller's reference.
+    const CleanUpSteps steps = call_steps;
     FileSlot reader;
     FileSlot writer;
     open_text_reader(reader, temp_name);
-    check_step(first_step); // 623
+    check_step(steps.open_reader);
     open_text_writer(writer, final_name);
-    check_step(first_step + 1); // 624
+    check_step(steps.open_writer);
 
     WorkLine work;
     for (;;) {
-        check_step(first_step + 3); // 626: a cycle begins
+        check_step(steps.begin_cycle);
         // Steps 627 to 647 take one segment of the line at a time; nearly every line is one
         // segment.
         LineSoFar so_far;
         do {
             read_text_line(reader, run.line_buffer);
-            check_step(first_step + 4); // 627
+            check_step(steps.read_line);
             set_line(work, run.line_buffer);
-            check_step(first_step + 5);
+            check_step(steps.take_line);
             trim_line(work);
-            check_step(first_step + 6);
+            check_step(steps.trim);
             collapse_blank_runs(work);
-            check_step(first_step + 11); // 631-634
+            check_step(steps.collapse_blanks);
             trim_line(work);
-            check_step(first_step + 15); // 638
+            check_step(steps.trim_again);
             remove_blanks_before_commas(work);
             std::string_view text = kept_text(work);
             // Nearly every line is one segment, which needs no joining.
             so_far.in_segments = so_far.in_segments || run.line_buffer.continues;
             if (so_far.in_segments)
                 text = join_segment(so_far, work, text);
-            check_step(first_step + 20); // 640-643
+            check_step(steps.drop_blanks_before_commas);
             // The line end comes after the last segment; a failed read leaves no segment to follow.
             write_text_items(writer, {text},
                              run.line_buffer.continues ? EndLine::No : EndLine::Yes);
-            check_step(first_step + 24); // 647
+            check_step(steps.write_line);
         } while (run.line_buffer.continues);
         // Only an end test that answers no starts another cycle; a failed one ends them.
         const bool another_cycle = !at_end_of_file(reader) && !failure_pending();
-        check_step(first_step + 25); // 648
+        check_step(steps.test_end);
         if (!another_cycle)
             break;
     }
     keep_line_buffer(run);
     close_file(reader);
-    check_step(first_step + 26); // 649
+    check_step(steps.close_reader);
     close_file(writer);
-    check_step(first_step + 27); // 650
+    check_step(steps.close_writer);
 }

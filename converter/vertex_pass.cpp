@@ -12,16 +12,17 @@
 
 namespace {
 
-// Appends a coordinate line to file. A line that failed to format goes out as far as it was
-// built, without its line end, and the step reports the format's failure, not the write's.
-void write_coordinate_line(FileSlot& file, const std::string& line, Failure format_failure) {
-    if (format_failure == Failure::None) {
+// Appends a coordinate line to file. A line that could not be formatted (a value that is no
+// finite number) goes out as far as it was built, without its line end, and the step reports
+// code 5 for it: the write's own failure, if any, gives way.
+void write_coordinate_line(FileSlot& file, const std::string& line, bool whole) {
+    if (whole) {
         write_text_items(file, {line}, EndLine::Yes);
         return;
     }
     write_text_items(file, {line}, EndLine::No);
     clear_failure();
-    raise_failure(format_failure);
+    raise_failure(Failure::IllegalFunctionCall);
 }
 
 } // namespace
@@ -31,10 +32,10 @@ void write_coordinate_pass(RunState& run) {
     check_step(213);
     float skip;                   // from z to the start of the next record
     if (run.is_strip_file == 1) { // 215
-        skip = 7;
+        skip = 7;                 // 4 for z + 3 for the colour
         check_step(216);
     } else {
-        skip = 11;
+        skip = 11; // 4 for z + 4 skipped + 3 for the colour
         check_step(218);
     }
 
@@ -65,11 +66,10 @@ void write_coordinate_pass(RunState& run) {
         check_step(229);
 
         // Formatted once; both files receive the same text, and a failure is reported twice.
-        format_coordinate_line(run.coord_x, run.coord_y, run.coord_z, line);
-        const Failure format_failure = take_pending_failure();
-        write_coordinate_line(run.wrl_temp_file, line, format_failure);
+        const bool whole = format_coordinate_line(run.coord_x, run.coord_y, run.coord_z, line);
+        write_coordinate_line(run.wrl_temp_file, line, whole);
         check_step(230);
-        write_coordinate_line(run.iv_temp_file, line, format_failure);
+        write_coordinate_line(run.iv_temp_file, line, whole);
         check_step(231);
     }
 }
@@ -79,10 +79,10 @@ void write_colour_pass(RunState& run) {
     check_step(250);
     float skip;                   // from z to the red byte
     if (run.is_strip_file == 1) { // 252
-        skip = 4;
+        skip = 4;                 // 4 for z
         check_step(253);
     } else {
-        skip = 8;
+        skip = 8; // 4 for z + 4 skipped
         check_step(255);
     }
 
@@ -119,6 +119,7 @@ void write_colour_pass(RunState& run) {
         run.read_pos += 1;
         check_step(278);
 
+        // A byte over 255 is always finite: the line is always whole.
         format_colour_line(run.coord_x, run.coord_y, run.coord_z, line);
         write_text_items(run.wrl_temp_file, {line}, EndLine::Yes);
         check_step(280);

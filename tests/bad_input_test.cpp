@@ -234,7 +234,7 @@ TEST(BadInput, EndsAsTheScanThePassesAndTheirBoundsSay) {
          strip_cut,
          strips + press,
          4,
-         {{28, "0, 2, 1, -1,"}, {29, "1, 2, 3, -1,"}, {30, "2, 4, 3, -1,"}, {31, "3, 4, 0, -1,"}}},
+         {{28, "0, 1, 2, -1,"}, {29, "1, 3, 2, -1,"}, {30, "2, 3, 4, -1,"}, {31, "3, 0, 4, -1,"}}},
         // Counts.
         {"a negative vertex count",
          header_with("element vertex -5\nelement face 1\n", Layout::Face) + '\3' +
@@ -273,7 +273,7 @@ TEST(BadInput, EndsAsTheScanThePassesAndTheirBoundsSay) {
          " FACE not found!\n" + no_strips + "CAN NOT PROCESS FILE\n" + press,
          -1,
          {}},
-        {"a negative strip count", negative_strip_count, strips + press, 1, {{26, "0, 2, 1, -1,"}}},
+        {"a negative strip count", negative_strip_count, strips + press, 1, {{26, "0, 1, 2, -1,"}}},
         {"an overflowing based vertex count in a strip file",
          strip_without_vertices,
          "Unhandled Error #6\nLine:159\nOverflow\nContinue?\n VERTEX not found!\n" + strips + press,
@@ -304,7 +304,7 @@ TEST(BadInput, EndsAsTheScanThePassesAndTheirBoundsSay) {
          strip_file(example_vertices(), {0, -7, 9}),
          strips + press,
          1,
-         {{26, "0, 9, -7, -1,"}}},
+         {{26, "0, -7, 9, -1,"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

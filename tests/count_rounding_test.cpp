@@ -46,7 +46,7 @@ TEST(CountRounding, GivesTheCountsOfTheCountTexts) {
     clear_failure();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const long double parsed = parse_number(c.text);
+        const long double parsed = parse_number(c.text).value;
         EXPECT_EQ(parsed, c.parsed);
         EXPECT_EQ(vertex_count_from(parsed), c.vertex_count);
         EXPECT_EQ(face_count_from(parsed), c.face_count);

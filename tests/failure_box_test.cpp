@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/console/terminal.h"
 
@@ -39,6 +40,24 @@ TEST(FailureBox, Text) {
     EXPECT_EQ(text.lines[1], "Path not found");
     EXPECT_EQ(text.lines[2], "Continue?");
     EXPECT_EQ(failure_box_text(7, 5).lines[1], "Unprintable error");
+}
+
+// Every code with its message, and the numbers that are no code of the table: 0, one unknown,
+// and one that would wrap onto code 5 in the enumeration's 16 bits.
+TEST(FailureBox, MessageOfEveryCode) {
+    const std::pair<int, const char*> cases[] = {
+        {5, "Illegal function call"},    {6, "Overflow"},
+        {52, "Bad file name or number"}, {53, "File not found"},
+        {54, "Bad file mode"},           {55, "File already open"},
+        {62, "Input past end of file"},  {63, "Bad record number"},
+        {64, "Bad file name"},           {68, "Device unavailable"},
+        {70, "Permission denied"},       {75, "Path/File access error"},
+        {76, "Path not found"},          {0, "Unprintable error"},
+        {99, "Unprintable error"},       {65536 + 5, "Unprintable error"},
+        {-1, "Unprintable error"},
+    };
+    for (const auto& [code, message] : cases)
+        EXPECT_EQ(failure_box_text(code, 1).lines[1], message) << code;
 }
 
 TEST(FailureBox, DrawnCentredOverTheScreen) {

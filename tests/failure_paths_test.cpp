@@ -547,7 +547,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
          LastAnswer::No,
          {{"out.stl", Holds::Bytes, strip_head_and_count},
           {"TEMP1.TMP", Holds::Bytes,
-           raw_example_wrl_to_index_list + "-1000000 ,  2 ,  1 , -1,\r\n"},
+           raw_example_wrl_to_index_list + "-1000000 ,  1 ,  2 , -1,\r\n"},
           {"out.wrl", Holds::Nothing}}},
         // The count is 0 after the failure, so there are no vertices.
         {"159: an overflowing based vertex count, then No",
@@ -574,6 +574,23 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
          LastAnswer::No,
          {{"TEMP1.TMP", Holds::Bytes, raw_wrl_head + "      1.50000      -2.25000 "},
           {"TEMP2.TMP", Holds::Bytes, raw_iv_head},
+          {"out.stl", Holds::Bytes, stl_head()}}},
+        // The line's own failure is the one reported, even where its write fails too.
+        {"230: a coordinate that is no number for a VRML text that did not open",
+         face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}),
+         [](const TempFolder& f) {
+             f.write_file("in.ply",
+                          face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}));
+             make_folder(f, "TEMP1.TMP");
+         },
+         "in.ply",
+         "out",
+         no_fault(),
+         std::vector<Box>{{53, 100}} + boxes_of(52, {192, 193, 194, 195, 196, 197, 198, 199}) +
+             std::vector<Box>{{5, 230}, {5, 231}},
+         LastAnswer::No,
+         {{"TEMP1.TMP", Holds::Folder},
+          {"TEMP2.TMP", Holds::Bytes, raw_iv_head + "      1.50000      -2.25000 "},
           {"out.stl", Holds::Bytes, stl_head()}}},
     };
     for (const Case& c : cases)

@@ -74,28 +74,29 @@ std::vector<std::vector<float>> all_corners(const std::string& stl) {
 TEST(StripWalk, OneStripAlternatesItsOrder) {
     StripWalk result = walk({0, 1, 2, 3, 4, 5});
 
-    EXPECT_EQ(result.lines, " 0 ,  2 ,  1 , -1,\r\n"
-                            " 1 ,  2 ,  3 , -1,\r\n"
-                            " 2 ,  4 ,  3 , -1,\r\n"
-                            " 3 ,  4 ,  5 , -1,\r\n");
+    EXPECT_EQ(result.lines, " 0 ,  1 ,  2 , -1,\r\n"
+                            " 1 ,  3 ,  2 , -1,\r\n"
+                            " 2 ,  3 ,  4 , -1,\r\n"
+                            " 3 ,  5 ,  4 , -1,\r\n");
     EXPECT_EQ(result.face_count, 4);
     EXPECT_EQ(int_at(result.stl, 80), 0); // the first count is the header's face count
     EXPECT_EQ(all_corners(result.stl),
-              (std::vector<std::vector<float>>{corners({0, 2, 1}), corners({1, 2, 3}),
-                                               corners({2, 4, 3}), corners({3, 4, 5})}));
+              (std::vector<std::vector<float>>{corners({0, 1, 2}), corners({1, 3, 2}),
+                                               corners({2, 3, 4}), corners({3, 5, 4})}));
 }
 
-TEST(StripWalk, MarkerSeparatesStripsAndTheSecondStripStartsInWindowOrder) {
+// The first strip is wound as the strip behind the marker: both start in window order.
+TEST(StripWalk, MarkerSeparatesStripsWoundAlike) {
     StripWalk result = walk({0, 1, 2, 3, -1, 4, 5, 6, 7}, 5);
 
-    EXPECT_EQ(result.lines, " 0 ,  2 ,  1 , -1,\r\n"
-                            " 1 ,  2 ,  3 , -1,\r\n"
+    EXPECT_EQ(result.lines, " 0 ,  1 ,  2 , -1,\r\n"
+                            " 1 ,  3 ,  2 , -1,\r\n"
                             " 4 ,  5 ,  6 , -1,\r\n"
                             " 5 ,  7 ,  6 , -1,\r\n");
     EXPECT_EQ(result.face_count, 9);
     EXPECT_EQ(int_at(result.stl, 80), 5);
     EXPECT_EQ(all_corners(result.stl),
-              (std::vector<std::vector<float>>{corners({0, 2, 1}), corners({1, 2, 3}),
+              (std::vector<std::vector<float>>{corners({0, 1, 2}), corners({1, 3, 2}),
                                                corners({4, 5, 6}), corners({5, 7, 6})}));
 }
 
@@ -107,15 +108,20 @@ TEST(StripWalk, FirstTriangleIsAlwaysWritten) {
         std::vector<std::vector<float>> facets;
     };
     const Case cases[] = {
-        {"three indices", {0, 1, 2}, " 0 ,  2 ,  1 , -1,\r\n", {corners({0, 2, 1})}},
+        {"three indices", {0, 1, 2}, " 0 ,  1 ,  2 , -1,\r\n", {corners({0, 1, 2})}},
         {"a marker among the first three",
          {0, 1, -1, 2, 3},
-         " 0 , -1 ,  1 , -1,\r\n",
-         {corners({0, -1, 1})}},
+         " 0 ,  1 , -1 , -1,\r\n",
+         {corners({0, 1, -1})}},
+        // The strip behind a leading marker starts in window order, as behind any marker.
+        {"a marker first",
+         {-1, 0, 1, 2, 3},
+         "-1 ,  0 ,  1 , -1,\r\n 0 ,  1 ,  2 , -1,\r\n 1 ,  3 ,  2 , -1,\r\n",
+         {corners({-1, 0, 1}), corners({0, 1, 2}), corners({1, 3, 2})}},
         {"a record ending in a marker and two in a row",
          {0, 1, 2, -1, -1, 3, 4, 5},
-         " 0 ,  2 ,  1 , -1,\r\n 3 ,  4 ,  5 , -1,\r\n",
-         {corners({0, 2, 1}), corners({3, 4, 5})}},
+         " 0 ,  1 ,  2 , -1,\r\n 3 ,  4 ,  5 , -1,\r\n",
+         {corners({0, 1, 2}), corners({3, 4, 5})}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -132,6 +138,6 @@ TEST(StripWalk, ShortRecordsReadOnPastTheirEnd) {
     EXPECT_EQ(all_corners(empty.stl), (std::vector<std::vector<float>>{corners({0, 0, 0})}));
     // A count of 3 reads 16 bytes and nothing after them.
     StripWalk three = walk({3, 0, 1, 2, 7, 7}, 0, false);
-    EXPECT_EQ(three.lines, " 0 ,  2 ,  1 , -1,\r\n");
+    EXPECT_EQ(three.lines, " 0 ,  1 ,  2 , -1,\r\n");
     EXPECT_EQ(three.read_pos_after_first, 16 + 15 * 8 + 16);
 }

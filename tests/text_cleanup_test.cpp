@@ -15,7 +15,7 @@ namespace {
 std::string clean(const TempFolder& folder, const std::string& temporary_text) {
     folder.write_file("TEMP1.TMP", temporary_text);
     RunState run;
-    clean_up_text_file(run, "TEMP1.TMP", "out.wrl", 623);
+    clean_up_text_file(run, "TEMP1.TMP", "out.wrl", wrl_clean_up_steps);
     return folder.read_file("out.wrl");
 }
 

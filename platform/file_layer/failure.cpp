@@ -1,30 +1,56 @@
 // The table of failure codes and the pending code of the running step.
 #include "platform/file_layer/failure.h"
 
+#include <limits>
+
 namespace {
 
-struct FailureText {
-    int code;
-    const char* message;
-};
-
-const FailureText g_failure_texts[] = {
-    {5, "Illegal function call"},   {6, "Overflow"},           {52, "Bad file name or number"},
-    {53, "File not found"},         {54, "Bad file mode"},     {55, "File already open"},
-    {62, "Input past end of file"}, {63, "Bad record number"}, {64, "Bad file name"},
-    {68, "Device unavailable"},     {70, "Permission denied"}, {75, "Path/File access error"},
-    {76, "Path not found"},
-};
+// The message of each code, by name: a code added to the enumeration without a message here is
+// a warning of the switch (-Wswitch), which CI makes an error.
+const char* message_of(Failure code) {
+    switch (code) {
+    case Failure::None:
+        break;
+    case Failure::IllegalFunctionCall:
+        return "Illegal function call";
+    case Failure::Overflow:
+        return "Overflow";
+    case Failure::BadFileNameOrNumber:
+        return "Bad file name or number";
+    case Failure::FileNotFound:
+        return "File not found";
+    case Failure::BadFileMode:
+        return "Bad file mode";
+    case Failure::FileAlreadyOpen:
+        return "File already open";
+    case Failure::InputPastEndOfFile:
+        return "Input past end of file";
+    case Failure::BadRecordNumber:
+        return "Bad record number";
+    case Failure::BadFileName:
+        return "Bad file name";
+    case Failure::DeviceUnavailable:
+        return "Device unavailable";
+    case Failure::PermissionDenied:
+        return "Permission denied";
+    case Failure::PathFileAccessError:
+        return "Path/File access error";
+    case Failure::PathNotFound:
+        return "Path not found";
+    }
+    return nullptr;
+}
 
 } // namespace
 
 Failure g_pending_failure = Failure::None;
 
 const char* failure_message(int code) {
-    for (const FailureText& text : g_failure_texts)
-        if (text.code == code)
-            return text.message;
-    return "Unprintable error";
+    // Beyond the enumeration's 16 bits a number would wrap onto a code of the table.
+    const char* message = code >= 0 && code <= std::numeric_limits<std::uint16_t>::max()
+                              ? message_of(static_cast<Failure>(code))
+                              : nullptr;
+    return message != nullptr ? message : "Unprintable error";
 }
 
 void raise_failure(Failure code) {
@@ -34,12 +60,6 @@ void raise_failure(Failure code) {
 
 int pending_failure_code() {
     return static_cast<int>(g_pending_failure);
-}
-
-Failure take_pending_failure() {
-    Failure code = g_pending_failure;
-    g_pending_failure = Failure::None;
-    return code;
 }
 
 void clear_failure() {

@@ -39,7 +39,6 @@ inline bool failure_pending() {
 // The pending code as a number, 0 when none is pending.
 int pending_failure_code();
 
-// Takes the pending code away and gives it back; the vertex passes set it aside around
-// the write of a line that failed to format.
-Failure take_pending_failure();
+// Clears the pending code: after a step's check, and where a step reports a failure of its own
+// in place of one of its writes (a coordinate line that could not be formatted).
 void clear_failure();

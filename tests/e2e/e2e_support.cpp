@@ -28,6 +28,7 @@ extern char** environ;
 namespace {
 
 std::string g_plyconv_path;
+std::string g_make_mesh_path;
 
 // Generous: a run of a tiny mesh takes milliseconds; this only stops a hang.
 constexpr auto process_time_limit = std::chrono::seconds(60);
@@ -83,6 +84,14 @@ const std::string& plyconv_path() {
 
 void set_plyconv_path(const std::string& path) {
     g_plyconv_path = path;
+}
+
+const std::string& make_mesh_path() {
+    return g_make_mesh_path;
+}
+
+void set_make_mesh_path(const std::string& path) {
+    g_make_mesh_path = path;
 }
 
 ProgramFolder::ProgramFolder() {

@@ -29,6 +29,10 @@ using FileBytes = std::map<std::string, std::string>;
 const std::string& plyconv_path();
 void set_plyconv_path(const std::string& path);
 
+// The mesh generator (tools/make_mesh) given after it; empty when the build has no tools.
+const std::string& make_mesh_path();
+void set_make_mesh_path(const std::string& path);
+
 // A fresh temporary folder, removed with everything in it when the object goes:
 //   program/    a copy of plyconv, the input beside it and whatever the run writes there;
 //   elsewhere/  an empty folder, the working folder in which a pipe run is started;

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/examples.h"
@@ -51,7 +52,7 @@ TEST(PipeMode, ConvertsTheExampleFaceFile) {
 }
 
 TEST(PipeMode, ConvertsAStripFile) {
-    // One strip 0 1 2 3: the triangles (0, 2, 1) and then (1, 2, 3).
+    // One strip 0 1 2 3: the triangles (0, 1, 2) and then (1, 3, 2).
     ProgramFolder folder;
     const std::string input = strip_file({{0, 0, 0, 255, 0, 0},
                                           {1, 0, 0, 0, 255, 0},
@@ -72,18 +73,48 @@ TEST(PipeMode, ConvertsAStripFile) {
          "1.50000 -2.25000 0.50000,"},
         {"1.000 0.000 0.000,", "0.000 1.000 0.000,", "0.000 0.000 1.000,", "0.502 0.200 0.004,"},
         // A triangle line ends as a face line does, so that Inventor readers take the list.
-        {"0, 2, 1, -1,", "1, 2, 3, -1,"},
+        {"0, 1, 2, -1,", "1, 3, 2, -1,"},
     };
-    // Normals (A - C) x (B - C): for (0, 2, 1) U = (-1, 0, 0), W = (-1, 1, 0), so (+0, +0, -1);
-    // for (1, 2, 3) U = (-0.5, 2.25, -0.5), W = (-1.5, 3.25, -0.5), so (0.5, 0.5, 1.75).
+    // Normals (A - C) x (B - C): for (0, 1, 2) U = (0, -1, 0), W = (1, -1, 0), so (+0, +0, 1);
+    // for (1, 3, 2) U = (1, -1, 0), W = (1.5, -3.25, 0.5), so (-0.5, -0.5, -1.75).
     // The count is the header's face count, 0, plus the two triangles.
     const std::string stl =
-        stl_file_bytes(2, {{0, 0, -1, 0, 0, 0, 0, 1, 0, 1, 0, 0},
-                           {0.5f, 0.5f, 1.75f, 1, 0, 0, 0, 1, 0, 1.5f, -2.25f, 0.5f}});
+        stl_file_bytes(2, {{0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0},
+                           {-0.5f, -0.5f, -1.75f, 1, 0, 0, 1.5f, -2.25f, 0.5f, 0, 1, 0}});
     EXPECT_EQ(folder.files_beside_the_program(), (FileBytes{{"in.ply", input},
                                                             {"out.wrl", final_wrl(lists)},
                                                             {"out.iv", final_iv(lists)},
                                                             {"out.stl", stl}}));
+}
+
+// A flat strip grid from make_mesh turns counter-clockwise seen from +z in every row, so every
+// facet's normal must point up: the first strip, row 0, is wound as every later one.
+TEST(PipeMode, StripGridFacetsAllFaceUp) {
+    if (make_mesh_path().empty())
+        GTEST_SKIP() << "no make_mesh in this build";
+    constexpr int width = 6, height = 4; // cells; one strip of 2 * width triangles per row
+    ProgramFolder folder;
+    const ProcessResult made =
+        run_process({make_mesh_path(), "--layout", "strip", "--grid", std::to_string(width),
+                     std::to_string(height), folder.program_folder() + "/grid.ply"},
+                    "", folder.elsewhere_folder());
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+
+    ProcessResult run = run_in_pipe(folder, "grid.ply\nout\n\n");
+
+    expect_clean_exit(folder, run);
+    const std::string stl = folder.read_file("out.stl");
+    constexpr int facet_count = 2 * width * height;
+    ASSERT_EQ(stl.size(), 84u + 50u * facet_count);
+    EXPECT_EQ(int_at(stl, 80), facet_count);
+    // Per row of cells, the facets whose normal is not (0, 0, +z).
+    std::vector<int> not_up(height, 0);
+    for (int k = 0; k < facet_count; ++k) {
+        const std::vector<float> facet = facet_floats(stl, k);
+        if (!(facet[0] == 0 && facet[1] == 0 && facet[2] > 0))
+            ++not_up[k / (2 * width)];
+    }
+    EXPECT_EQ(not_up, std::vector<int>(height, 0));
 }
 
 TEST(PipeMode, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {

@@ -70,18 +70,14 @@ END {
     # The point list ends with one extra point at the origin.
     put("points", 0); put("points", 0); put("points", 0)
     if (layout == "strip") {
-        # The converter's strip walk writes the first strip's triangles wound the other way
-        # from every later strip's: row 0 turns clockwise seen from +z, the other rows
-        # counter-clockwise. Cell corners as make_mesh names them: a, b below, d, c above.
+        # Every strip, the first included, starts in window order and then alternates, so each
+        # row turns counter-clockwise seen from +z. Cell corners as make_mesh names them: a, b
+        # below, d, c above; the row's strip is d0 a0 d1 a1 ...
         row = width + 1
         for (j = 0; j < height; ++j) {
             for (i = 0; i < width; ++i) {
                 a = j * row + i; b = a + 1; d = a + row; c = d + 1
-                if (j == 0) {
-                    put_triangle(d, c, a); put_triangle(a, c, b)
-                } else {
-                    put_triangle(d, a, c); put_triangle(a, b, c)
-                }
+                put_triangle(d, a, c); put_triangle(a, b, c)
             }
         }
     }

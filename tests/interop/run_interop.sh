@@ -185,6 +185,10 @@ for entry in "${cases[@]}"; do
         > "$case_dir/admesh.facets"
     difference=$(awk -v name="admesh facets" -f "$here/compare_numbers.awk" \
         "$case_dir/expected.facets" "$case_dir/admesh.facets") || problem "$difference"
+    # No facet reversed: every grid here turns counter-clockwise seen from +z, the first strip
+    # as every other, so each normal as admesh read it points up.
+    reversed=$(awk 'NR % 12 == 3 && $1 <= 0 { ++n } END { print n + 0 }' "$case_dir/admesh.facets")
+    [ "$reversed" -eq 0 ] || problem "admesh reads $reversed facets whose normal points down"
     end_check "admesh reads out.stl"
 done
 
