@@ -204,16 +204,9 @@ bool set_up_child(const ProcessOptions& options) {
     // Only stdin, stdout and stderr: whatever else this process holds open (ctest's own files,
     // the other children's pipes) would count against the child's limit of open files.
     ::close_range(3, ~0U, 0);
-    // This process ignores SIGPIPE (and gtest may change others): the child starts as from a
-    // shell, every signal at its default and none blocked, but for those options ignore.
-    for (int signal_number = 1; signal_number < NSIG; ++signal_number)
-        if (signal_number != SIGKILL && signal_number != SIGSTOP)
-            ::signal(signal_number, SIG_DFL);
+    reset_signals_as_from_a_shell();
     for (int signal_number : options.ignored_signals)
         ::signal(signal_number, SIG_IGN);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (const ResourceLimit& limit : options.limits) {
         const rlimit value = {static_cast<rlim_t>(limit.value), static_cast<rlim_t>(limit.value)};
         if (::setrlimit(limit.resource, &value) != 0)
@@ -228,6 +221,22 @@ bool set_up_child(const ProcessOptions& options) {
 }
 
 } // namespace
+
+void reset_signals_as_from_a_shell() {
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+        if (signal_number != SIGKILL && signal_number != SIGSTOP)
+            ::signal(signal_number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void exec_program_as_from_a_shell(const std::string& program, const std::string& working_folder) {
+    reset_signals_as_from_a_shell();
+    if (::chdir(working_folder.c_str()) == 0)
+        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+}
 
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& working_folder,
                           const ProcessOptions& options) {

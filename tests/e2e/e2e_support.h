@@ -122,6 +122,16 @@ struct ProcessOptions {
     std::vector<int> closed_descriptors;
 };
 
+// In a child, before exec: every signal at its default and none blocked, as a shell starts a
+// command (this process ignores SIGPIPE, and gtest may change others). Only calls that are safe
+// after a fork.
+void reset_signals_as_from_a_shell();
+
+// In a child: the program started in working_folder, as from a shell; exit code 127 when it
+// cannot be. Only calls that are safe after a fork.
+[[noreturn]] void exec_program_as_from_a_shell(const std::string& program,
+                                               const std::string& working_folder);
+
 // Runs argv (its first item looked up in PATH) as a child in working_folder, with a pipe as its
 // stdin fed as options say. A child that has not ended after 60 seconds is killed.
 ProcessResult run_process(const std::vector<std::string>& argv, const std::string& working_folder,

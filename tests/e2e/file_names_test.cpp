@@ -229,15 +229,7 @@ int run_with_unread_output(const ProgramFolder& folder, const std::string& keys,
         ::dup2(output_pipe[1], STDOUT_FILENO);
         for (int fd : {key_pipe[0], key_pipe[1], output_pipe[0], output_pipe[1]})
             ::close(fd);
-        // As from a shell: the end signals at their defaults, none blocked.
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-            ::signal(s, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (::chdir(working_folder.c_str()) == 0)
-            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+        exec_program_as_from_a_shell(program, working_folder);
     }
     ::close(key_pipe[0]);
     // Kept, to ask the pipe whether a write would find room, as the run's own poll asks it.
@@ -636,9 +628,7 @@ public:
         if (child_ == 0) {
             ::dup2(key_pipe[0], STDIN_FILENO);
             ::dup2(output_pipe[1], STDOUT_FILENO);
-            if (::chdir(working_folder.c_str()) == 0)
-                ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
+            exec_program_as_from_a_shell(program, working_folder);
         }
         ::close(key_pipe[0]);
         ::close(output_pipe[1]);

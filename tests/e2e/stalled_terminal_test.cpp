@@ -36,15 +36,7 @@ pid_t start_program(const ProgramFolder& folder, int key_fd, int terminal) {
         ::dup2(terminal, STDOUT_FILENO);
         ::dup2(terminal, STDERR_FILENO);
         ::close_range(3, ~0U, 0);
-        for (int signal_number = 1; signal_number < NSIG; ++signal_number)
-            if (signal_number != SIGKILL && signal_number != SIGSTOP)
-                ::signal(signal_number, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (::chdir(working_folder.c_str()) == 0)
-            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+        exec_program_as_from_a_shell(program, working_folder);
     }
     return child;
 }

@@ -86,6 +86,38 @@ Rows closed_stl_box() {
     // clang-format on
 }
 
+// The box of the overflowing vertex count at step 159, Yes in focus; it stands at column 28,
+// 26 columns wide.
+Rows overflow_box() {
+    // clang-format off
+    return {
+        "╔══ Unhandled Error #6 ══╗",
+        "║" + std::string(24, ' ') + "║",
+        "║  Line:159              ║",
+        "║  Overflow              ║",
+        "║  Continue?             ║",
+        "║" + std::string(24, ' ') + "║",
+        "║   [ Yes ]      No      ║",
+        "╚" + repeated_text("═", 24) + "╝",
+    };
+    // clang-format on
+}
+
+// The dialogue answered with in.ply and out, and the row of the names that follows it.
+Rows rows_of_the_run() {
+    Rows rows = dialogue_rows("in.ply", "out");
+    rows.push_back("");
+    rows.push_back(" in.ply > out.wrl & out.iv & out.stl");
+    return rows;
+}
+
+void answer_in_ply_and_out(const TmuxPane& pane) {
+    pane.type("in.ply");
+    pane.press("Enter");
+    pane.type("out");
+    pane.press("Enter");
+}
+
 // What every way out of the program leaves in the pane: exit code 0, the settings as before
 // it started, the user's own screen back (the shell in the pane printed nothing) and a cursor.
 void expect_terminal_restored(const TmuxPane& pane) {
@@ -248,27 +280,10 @@ TEST(TerminalMode, YesPutsTheScreenBackAndTheRunGoesOn) {
     TmuxPane pane(folder);
     ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
 
-    pane.type("in.ply");
-    pane.press("Enter");
-    pane.type("out");
-    pane.press("Enter");
+    answer_in_ply_and_out(pane);
 
-    Rows names = dialogue_rows("in.ply", "out");
-    names.push_back("");
-    names.push_back(" in.ply > out.wrl & out.iv & out.stl");
-    // clang-format off
-    const Rows overflow_box = {
-        "╔══ Unhandled Error #6 ══╗",
-        "║" + std::string(24, ' ') + "║",
-        "║  Line:159              ║",
-        "║  Overflow              ║",
-        "║  Continue?             ║",
-        "║" + std::string(24, ' ') + "║",
-        "║   [ Yes ]      No      ║",
-        "╚" + repeated_text("═", 24) + "╝",
-    };
-    // clang-format on
-    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box);
+    const Rows names = rows_of_the_run();
+    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box());
     ASSERT_TRUE(pane.wait_for_row(16, boxed[15])) << pane.last_screen();
     EXPECT_EQ(pane.screen(), boxed);
 
@@ -409,28 +424,11 @@ TEST(TerminalMode, ResizeDrawsTheWholeFrameAgain) {
     folder.write_file("in.ply", input);
     TmuxPane pane(folder);
     ASSERT_NO_FATAL_FAILURE(wait_for_first_prompt(pane));
-    pane.type("in.ply");
-    pane.press("Enter");
-    pane.type("out");
-    pane.press("Enter");
+    answer_in_ply_and_out(pane);
 
     // In the box: 80 x 12 cuts it off; back at 80 x 25 it stands whole over the dialogue.
-    Rows names = dialogue_rows("in.ply", "out");
-    names.push_back("");
-    names.push_back(" in.ply > out.wrl & out.iv & out.stl");
-    // clang-format off
-    const Rows overflow_box = {
-        "╔══ Unhandled Error #6 ══╗",
-        "║" + std::string(24, ' ') + "║",
-        "║  Line:159              ║",
-        "║  Overflow              ║",
-        "║  Continue?             ║",
-        "║" + std::string(24, ' ') + "║",
-        "║   [ Yes ]      No      ║",
-        "╚" + repeated_text("═", 24) + "╝",
-    };
-    // clang-format on
-    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box);
+    const Rows names = rows_of_the_run();
+    const Rows boxed = with_box(screen_of(names), 28, 26, overflow_box());
     ASSERT_TRUE(pane.wait_for_row(16, boxed[15])) << pane.last_screen();
     pane.resize(80, 12);
     ASSERT_EQ(pane.pane_value("#{pane_width}x#{pane_height}"), "80x12");
