@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/console/end_request.h"
 #include "platform/console/write_all.h"
 
 namespace {
@@ -78,8 +79,11 @@ struct sigaction g_saved_fatal_actions[NSIG];
 bool g_fatal_caught[NSIG] = {};
 
 // Only async-signal-safe calls: the terminal is put back, then the signal does what it would
-// have done without this handler (SA_RESETHAND made its action the default again).
+// have done without this handler (SA_RESETHAND made its action the default again). The end
+// request is raised first, so that a terminal that takes no output cannot hold the way out:
+// what it does not take at once is dropped.
 void on_fatal_signal(int signal_number) {
+    raise_end_request();
     restore_terminal();
     raise(signal_number);
 }
