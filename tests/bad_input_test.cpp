@@ -30,7 +30,7 @@ struct Outcome {
 };
 
 Outcome convert_input(const std::string& input, const std::string& yes_answers = "") {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     const ScriptedRun result = convert("in.ply\nout\n" + yes_answers + "\n");
     Outcome outcome;

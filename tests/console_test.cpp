@@ -400,7 +400,7 @@ TEST(Console, EveryEndClosesFilesAndUnwindsTheRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         g_destructor_ran = false;
         ScriptedRun result = run_scripted(c.keys, write_then_fail);
         EXPECT_EQ(result.end, c.end);
@@ -471,7 +471,7 @@ TEST(Console, OutputGoneIsTheEndRequest) {
 }
 
 TEST(Console, ProgramFolderBecomesTheWorkingFolder) {
-    TempFolder folder; // puts the working folder back afterwards
+    TempWorkingFolder folder; // puts the working folder back afterwards
     enter_program_folder();
     char program[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", program, sizeof program - 1), 0);

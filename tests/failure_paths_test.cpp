@@ -150,7 +150,7 @@ struct FileCheck {
 
 // What a run of input with the answers in.ply and out leaves, without faults.
 std::map<std::string, std::string> reference_files(const std::string& input) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     const ScriptedRun result = convert("in.ply\nout\n\n");
     EXPECT_EQ(boxes_in(result.transcript), "");
@@ -159,16 +159,16 @@ std::map<std::string, std::string> reference_files(const std::string& input) {
             {"out.stl", folder.read_file("out.stl")}};
 }
 
-bool is_folder(const TempFolder& folder, const std::string& name) {
+bool is_folder(const TempWorkingFolder& folder, const std::string& name) {
     struct stat info;
     return ::stat((folder.path() + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void make_folder(const TempFolder& folder, const std::string& name) {
+void make_folder(const TempWorkingFolder& folder, const std::string& name) {
     ASSERT_EQ(::mkdir((folder.path() + "/" + name).c_str(), 0755), 0) << name;
 }
 
-void expect_files(const TempFolder& folder, const std::vector<FileCheck>& checks,
+void expect_files(const TempWorkingFolder& folder, const std::vector<FileCheck>& checks,
                   const std::map<std::string, std::string>& reference) {
     for (const FileCheck& check : checks) {
         SCOPED_TRACE(check.name);
@@ -210,8 +210,8 @@ std::string keys_for(const std::string& first_answer, const std::string& second_
 
 struct Case {
     const char* name;
-    std::string input;                            // in.ply, unless prepare makes it
-    void (*prepare)(const TempFolder&) = nullptr; // folders in the way of a name
+    std::string input;                                   // in.ply, unless prepare makes it
+    void (*prepare)(const TempWorkingFolder&) = nullptr; // folders in the way of a name
     std::string first_answer = "in.ply";
     std::string second_answer = "out";
     FaultPlan fault = no_fault();
@@ -229,7 +229,7 @@ void run_case(const Case& c) {
                           check.holds == Holds::ReferenceBut;
     const std::map<std::string, std::string> reference =
         needs_reference ? reference_files(c.input) : std::map<std::string, std::string>();
-    TempFolder folder;
+    TempWorkingFolder folder;
     if (c.prepare != nullptr)
         c.prepare(folder);
     else
@@ -279,7 +279,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
     const Case cases[] = {
         {"99: the input name names a folder",
          input,
-         [](const TempFolder& f) { make_folder(f, "in.ply"); },
+         [](const TempWorkingFolder& f) { make_folder(f, "in.ply"); },
          "in.ply",
          "out",
          no_fault(),
@@ -322,7 +322,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         // finds no file and writes the 80 blanks of the line buffer as one empty line.
         {"100: TEMP1.TMP is a folder",
          input,
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply", example_input());
              make_folder(f, "TEMP1.TMP");
          },
@@ -340,7 +340,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         // The second clean-up call finds the line buffer holding the last line of the VRML text.
         {"101: TEMP2.TMP is a folder",
          input,
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply", example_input());
              make_folder(f, "TEMP2.TMP");
          },
@@ -420,7 +420,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
     const Case cases[] = {
         {"102: the STL file is the input",
          input,
-         [](const TempFolder& f) { f.write_file("same.stl", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("same.stl", example_input()); },
          "same.stl",
          "same",
          no_fault(),
@@ -430,7 +430,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // The input is never deleted either, so it stays under the temporary name.
         {"100 and 681: TEMP1.TMP is the input",
          input,
-         [](const TempFolder& f) { f.write_file("TEMP1.TMP", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("TEMP1.TMP", example_input()); },
          "TEMP1.TMP",
          "out",
          no_fault(),
@@ -444,7 +444,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // After the input's close at 615; No keeps both temporary texts.
         {"653: the final Inventor file is the input, then No",
          input,
-         [](const TempFolder& f) { f.write_file("mesh.iv", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("mesh.iv", example_input()); },
          "mesh.iv",
          "mesh",
          no_fault(),
@@ -461,7 +461,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
 // The input is the run's own, not the process's: the next run may write the file that the run
 // before it read.
 TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     const std::string input = example_input();
     folder.write_file("in.ply", input);
     folder.write_file("same.stl", input);
@@ -578,7 +578,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
         // The line's own failure is the one reported, even where its write fails too.
         {"230: a coordinate that is no number for a VRML text that did not open",
          face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}),
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply",
                           face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}));
              make_folder(f, "TEMP1.TMP");
@@ -687,7 +687,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         // fails; the folder in the way stays.
         {"624: the final VRML file is a folder",
          input,
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply", example_input());
              make_folder(f, "out.wrl");
          },
@@ -703,7 +703,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         // An older file of the final name stays as it was.
         {"653: the final Inventor file refused",
          input,
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply", example_input());
              f.write_file("out.iv", "older scene");
          },
@@ -766,7 +766,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
     // The writes before the clean-up pass: a run that ends at its first open (the fifth).
     int writes_before_cleanup = 0;
     {
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file("in.ply", input);
         FaultGuard guard(failing(SystemCall::Open, 5, EACCES));
         const ScriptedRun result = convert("in.ply\nout\nn\n");
@@ -774,7 +774,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
         writes_before_cleanup = guard.calls(SystemCall::Pwrite);
     }
 
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     FaultPlan full_medium = failing_from(SystemCall::Pwrite, writes_before_cleanup + 1, ENOSPC);
     full_medium.kind = FaultKind::FullMedium;
@@ -804,7 +804,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
 TEST(FailurePaths, RefusedFinalCountKeepsWhatTheFirstPassWrote) {
     const std::string input = example_input();
     const std::map<std::string, std::string> reference = reference_files(input);
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     ScriptedRun result;
     {

@@ -92,7 +92,7 @@ std::string example_stl_head() {
 } // namespace
 
 TEST(Run, ConvertsTheExampleFaceFile) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     const std::string input = face_file(example_vertices(), {{0, 1, 2}});
     folder.write_file("in.ply", input);
 
@@ -141,7 +141,7 @@ TEST(Run, NamesComeFromTheAnswers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file(c.input_name, face_file(example_vertices(), {{0, 1, 2}}));
 
         ScriptedRun result = convert(c.first_answer + "\n" + c.second_answer + "\n\n");
@@ -153,7 +153,7 @@ TEST(Run, NamesComeFromTheAnswers) {
 }
 
 TEST(Run, NamesRowStartsANewRowForANameThatNoLongerFits) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     const std::string name(70, 'n');
     folder.write_file(name, face_file(example_vertices(), {{0, 1, 2}}));
 
@@ -166,7 +166,7 @@ TEST(Run, NamesRowStartsANewRowForANameThatNoLongerFits) {
 }
 
 TEST(Run, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {}));
     folder.write_file("out.wrl", "older world");
 
@@ -184,7 +184,7 @@ TEST(Run, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {
 }
 
 TEST(Run, ReplacesAnOlderLongerStlWhole) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
     folder.write_file("out.stl", std::string(1000, 'x'));
 
@@ -194,7 +194,7 @@ TEST(Run, ReplacesAnOlderLongerStlWhole) {
 }
 
 TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("none.ply\nout\n\n");
 
@@ -207,7 +207,7 @@ TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
 }
 
 TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("\nout\ny\ny\n\n");
 
@@ -223,7 +223,7 @@ TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
 }
 
 TEST(Run, MissingFolderFailsTheStlOpenThenItsHead) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
 
     ScriptedRun result = convert("in.ply\nnowhere/out\ny\nn\n");
@@ -240,7 +240,7 @@ TEST(Run, MissingFolderFailsTheStlOpenThenItsHead) {
 }
 
 TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("in.ply\n");
 
@@ -251,7 +251,7 @@ TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
 
 TEST(Run, BytesThatCannotReachTheirFileAtTheEndAreReported) {
     // At the early end only the STL head is still buffered; a full medium refuses it.
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {}));
     FaultPlan plan;
     plan.call = SystemCall::Pwrite;

@@ -110,7 +110,7 @@ std::int32_t int_at(const std::string& bytes, std::size_t offset) {
 }
 
 // Null when what the run left is what a run without failures leaves; else the broken promise.
-const char* broken_promise(const TempFolder& folder, const ScriptedRun& result,
+const char* broken_promise(const TempWorkingFolder& folder, const ScriptedRun& result,
                            const ScanFindings& found) {
     if (result.end == RunEnd::EndRequest)
         return "the run ended by an end request: a box or the final key found no key";
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string scan_keys = yes_answers();
     static const std::string keys = "in.ply\nout\n" + yes_answers();
 
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     run_scripted(scan_keys, scan_only);
     const ScanFindings found = g_findings;
