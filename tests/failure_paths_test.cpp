@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/example_files.h"
 #include "tests/example_steps.h"
 #include "tests/failure_box_lines.h"
 #include "tests/fault_injection.h"
@@ -69,18 +70,6 @@ std::vector<Box> boxes_of(int code, const std::vector<int>& steps) {
     for (int step : steps)
         boxes.push_back({code, step});
     return boxes;
-}
-
-// The example: three vertices and the one face 0 1 2.
-std::string example_input() {
-    return face_file(example_vertices(), {{0, 1, 2}});
-}
-
-std::string stl_head() {
-    std::string head =
-        "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
-    head.resize(80, ' ');
-    return head;
 }
 
 std::string padded(std::string text) {
@@ -275,7 +264,7 @@ const std::vector<FileCheck> early_end_files = {
 } // namespace
 
 TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const Case cases[] = {
         {"99: the input name names a folder",
          input,
@@ -323,7 +312,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         {"100: TEMP1.TMP is a folder",
          input,
          [](const TempWorkingFolder& f) {
-             f.write_file("in.ply", example_input());
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "TEMP1.TMP");
          },
          "in.ply",
@@ -341,7 +330,7 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         {"101: TEMP2.TMP is a folder",
          input,
          [](const TempWorkingFolder& f) {
-             f.write_file("in.ply", example_input());
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "TEMP2.TMP");
          },
          "in.ply",
@@ -416,11 +405,11 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
 // An output under the name of the input emptied the file being converted. Each such open now
 // fails with 55 and the input keeps every byte; the run goes on as after any failed open.
 TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const Case cases[] = {
         {"102: the STL file is the input",
          input,
-         [](const TempWorkingFolder& f) { f.write_file("same.stl", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("same.stl", example_face_file()); },
          "same.stl",
          "same",
          no_fault(),
@@ -430,7 +419,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // The input is never deleted either, so it stays under the temporary name.
         {"100 and 681: TEMP1.TMP is the input",
          input,
-         [](const TempWorkingFolder& f) { f.write_file("TEMP1.TMP", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("TEMP1.TMP", example_face_file()); },
          "TEMP1.TMP",
          "out",
          no_fault(),
@@ -444,7 +433,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // After the input's close at 615; No keeps both temporary texts.
         {"653: the final Inventor file is the input, then No",
          input,
-         [](const TempWorkingFolder& f) { f.write_file("mesh.iv", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("mesh.iv", example_face_file()); },
          "mesh.iv",
          "mesh",
          no_fault(),
@@ -462,7 +451,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
 // before it read.
 TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
     TempWorkingFolder folder;
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     folder.write_file("in.ply", input);
     folder.write_file("same.stl", input);
     const ScriptedRun reading = convert(keys_for("same.stl", "same", 1, LastAnswer::No));
@@ -476,7 +465,7 @@ TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
 }
 
 TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // A header of exactly 65,536 bytes, so that the first vertex record starts a read block of
     // its own: the scan's reads and the vertex pass's reach the system apart.
     std::string long_header = face_header(3, 1);
@@ -598,7 +587,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
 }
 
 TEST(FailurePaths, WritesFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // The writes reach the system when the files close: the temporary files at 616 and 617,
     // the STL file at 620 (the final count is no continuation of the facets) and 621, the
     // final files at 650 and 679. Each finds the medium as the case leaves it.
@@ -652,7 +641,7 @@ TEST(FailurePaths, WritesFailWithTheirCodes) {
 }
 
 TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // The opens of a run: 1 the input, 2 and 3 the temporary files, 4 the STL file, 5 and 6
     // the VRML text read back and its final file, 7 and 8 the same for the Inventor text.
     // The reads: 1 and 2 fill the input's read block (the second finds its end), 3 and 4 the
@@ -688,7 +677,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         {"624: the final VRML file is a folder",
          input,
          [](const TempWorkingFolder& f) {
-             f.write_file("in.ply", example_input());
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "out.wrl");
          },
          "in.ply",
@@ -704,7 +693,7 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         {"653: the final Inventor file refused",
          input,
          [](const TempWorkingFolder& f) {
-             f.write_file("in.ply", example_input());
+             f.write_file("in.ply", example_face_file());
              f.write_file("out.iv", "older scene");
          },
          "in.ply",
@@ -802,7 +791,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
 // Refusing that one call once left an empty STL file; only the count's own four bytes may be
 // lost, and offset 80 keeps the count that the first index pass wrote.
 TEST(FailurePaths, RefusedFinalCountKeepsWhatTheFirstPassWrote) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const std::map<std::string, std::string> reference = reference_files(input);
     TempWorkingFolder folder;
     folder.write_file("in.ply", input);
