@@ -21,40 +21,6 @@
 
 namespace {
 
-struct Box {
-    int code;
-    int step;
-};
-
-// The four lines of each box, as pipe mode shows them.
-std::string box_lines(const std::vector<Box>& boxes) {
-    std::string lines;
-    for (const Box& box : boxes)
-        lines += box_text(box.code, box.step);
-    return lines;
-}
-
-// The boxes of a transcript, four lines each, in the order shown.
-std::string boxes_in(const std::string& transcript) {
-    std::string lines;
-    int left = 0; // lines of the box still to take
-    std::size_t start = 0;
-    while (start < transcript.size()) {
-        std::size_t end = transcript.find('\n', start);
-        if (end == std::string::npos)
-            end = transcript.size();
-        const std::string line = transcript.substr(start, end - start);
-        if (left == 0 && line.rfind("Unhandled Error #", 0) == 0)
-            left = 4;
-        if (left > 0) {
-            lines += line + "\n";
-            --left;
-        }
-        start = end + 1;
-    }
-    return lines;
-}
-
 std::vector<Box>& operator+=(std::vector<Box>& boxes, const std::vector<Box>& more) {
     boxes.insert(boxes.end(), more.begin(), more.end());
     return boxes;
@@ -62,14 +28,6 @@ std::vector<Box>& operator+=(std::vector<Box>& boxes, const std::vector<Box>& mo
 
 std::vector<Box> operator+(std::vector<Box> boxes, const std::vector<Box>& more) {
     return boxes += more;
-}
-
-// One box of code per step, in the order given.
-std::vector<Box> boxes_of(int code, const std::vector<int>& steps) {
-    std::vector<Box> boxes;
-    for (int step : steps)
-        boxes.push_back({code, step});
-    return boxes;
 }
 
 std::string padded(std::string text) {
