@@ -82,10 +82,10 @@ using StlFacet = std::array<float, 12>;
 // attribute bytes.
 inline std::string stl_file_bytes(std::int32_t count, const std::vector<StlFacet>& facets) {
     std::string bytes = stl_head();
-    append_int(bytes, count);
+    bytes += int_bytes(count);
     for (const StlFacet& facet : facets) {
         for (float value : facet)
-            append_float(bytes, value);
+            bytes += float_bytes(value);
         bytes += std::string(2, '\0');
     }
     return bytes;

@@ -440,12 +440,12 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
     // A facet's corner read falls below position 1 and keeps the values read last: those of
     // the colour pass, 0, 0 and 255/255 of the last vertex.
     std::string facet_of_kept_values = stl_head();
-    append_int(facet_of_kept_values, 1);
+    facet_of_kept_values += int_bytes(1);
     for (float value : {1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
-        append_float(facet_of_kept_values, value);
+        facet_of_kept_values += float_bytes(value);
     facet_of_kept_values += std::string(2, '\0');
     std::string strip_head_and_count = stl_head();
-    append_int(strip_head_and_count, 0);
+    strip_head_and_count += int_bytes(0);
 
     const Case cases[] = {
         // The first byte reads as the 0 the byte buffer held, so the first line is no "ply".

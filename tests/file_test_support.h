@@ -4,6 +4,7 @@
 
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/byte_values.h"
 #include "tests/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -43,18 +44,6 @@ inline int take_code() {
 
 inline std::string text_of(const TextLine& line) {
     return line.length == 0 ? std::string() : std::string(line.chars, line.length);
-}
-
-inline std::string int_bytes(std::int32_t value) {
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
-}
-
-inline std::string float_bytes(float value) {
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
 }
 
 class FileLayerTest : public ::testing::Test {

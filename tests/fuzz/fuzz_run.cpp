@@ -11,6 +11,7 @@
 #include "converter/stages.h"
 #include "platform/console/console.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/byte_values.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -101,12 +102,6 @@ std::size_t crlf_line_count(const std::string& text) {
          at = text.find("\r\n", at + 2))
         ++count;
     return count;
-}
-
-std::int32_t int_at(const std::string& bytes, std::size_t offset) {
-    std::int32_t value;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
 }
 
 // Null when what the run left is what a run without failures leaves; else the broken promise.
