@@ -4,8 +4,8 @@
 // temporary text (26 MB, more than the caches hold).
 //
 // Before anything is timed, each stage's output is checked once against a plain rebuild: the
-// lines by the snprintf formatting of reference_format.h, the facet corners by the vertices
-// themselves, the clean-up by string searches. So a fast wrong answer cannot pass.
+// lines by the snprintf formatting of tests/number_format_reference.h, the facet corners by the
+// vertices themselves, the clean-up by string searches. So a fast wrong answer cannot pass.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/reference_format.h"
 #include "converter/run_state.h"
 #include "converter/stages.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/number_format_reference.h"
 
 namespace {
 
