@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/reference_format.h"
 #include "converter/number_format.h"
+#include "tests/number_format_reference.h"
 
 namespace {
 

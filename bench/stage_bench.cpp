@@ -4,8 +4,8 @@
 // temporary text (26 MB, more than the caches hold).
 //
 // Before anything is timed, each stage's output is checked once against a plain rebuild: the
-// lines by the snprintf formatting of reference_format.h, the facet corners by the vertices
-// themselves, the clean-up by string searches. So a fast wrong answer cannot pass.
+// lines by the snprintf formatting of tests/number_format_reference.h, the facet corners by the
+// vertices themselves, the clean-up by string searches. So a fast wrong answer cannot pass.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -13,16 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "bench/reference_format.h"
 #include "converter/run_state.h"
 #include "converter/stages.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/number_format_reference.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
@@ -95,30 +94,8 @@ std::string face_file_bytes(const Mesh& mesh) {
     return bytes;
 }
 
-struct Folder {
-    std::string path;
-    Folder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/stage_bench_XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::exit(1);
-        }
-        path = name.data();
-    }
-    ~Folder() { std::filesystem::remove_all(path); }
-    std::string file(const char* name) const { return path + "/" + name; }
-};
-
-std::string read_whole_file(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-const Folder& folder() {
-    static const Folder made;
+const TempFolder& folder() {
+    static const TempFolder made;
     return made;
 }
 
@@ -129,10 +106,10 @@ const Mesh& mesh() {
 
 // A run state as the run has it after the header scan of the face file.
 void open_stage_files(RunState& run) {
-    open_byte_file(run.input_file, folder().file("in.ply"), EmptyFirst::No);
-    open_text_writer(run.wrl_temp_file, folder().file("TEMP1.TMP"));
-    open_text_writer(run.iv_temp_file, folder().file("TEMP2.TMP"));
-    open_byte_file(run.stl_file, folder().file("out.stl"), EmptyFirst::Yes);
+    open_byte_file(run.input_file, folder().name("in.ply"), EmptyFirst::No);
+    open_text_writer(run.wrl_temp_file, folder().name("TEMP1.TMP"));
+    open_text_writer(run.iv_temp_file, folder().name("TEMP2.TMP"));
+    open_byte_file(run.stl_file, folder().name("out.stl"), EmptyFirst::Yes);
     run.read_pos = 1;
     run.vertex_start = 1;
     run.vertex_count = vertex_count;
@@ -236,12 +213,12 @@ std::string reference_clean_up(const std::string& text) {
 
 // Writes the input file, runs every pass once and checks what each wrote.
 void prepare_and_check() {
-    std::ofstream(folder().file("in.ply"), std::ios::binary) << face_file_bytes(mesh());
+    make_file(folder().name("in.ply"), face_file_bytes(mesh()));
     RunState run;
     open_stage_files(run);
     run_vertex_passes(run);
     close_all_files();
-    if (read_whole_file(folder().file("TEMP1.TMP")) != reference_vertex_text())
+    if (file_bytes(folder().name("TEMP1.TMP")) != reference_vertex_text())
         stop("the text of the vertex passes");
 
     RunState all;
@@ -251,16 +228,16 @@ void prepare_and_check() {
     close_all_files();
     const std::string face_lines = reference_face_lines();
     const std::string temporary_text = reference_vertex_text() + face_lines + face_lines;
-    if (read_whole_file(folder().file("TEMP1.TMP")) != temporary_text ||
-        read_whole_file(folder().file("TEMP2.TMP")) != temporary_text)
+    if (file_bytes(folder().name("TEMP1.TMP")) != temporary_text ||
+        file_bytes(folder().name("TEMP2.TMP")) != temporary_text)
         stop("the text of the face passes");
-    if (!facets_match(read_whole_file(folder().file("out.stl"))))
+    if (!facets_match(file_bytes(folder().name("out.stl"))))
         stop("the STL file of the first face pass");
 
     RunState cleaning;
-    clean_up_text_file(cleaning, folder().file("TEMP1.TMP"), folder().file("out.wrl"),
+    clean_up_text_file(cleaning, folder().name("TEMP1.TMP"), folder().name("out.wrl"),
                        wrl_clean_up_steps);
-    if (read_whole_file(folder().file("out.wrl")) != reference_clean_up(temporary_text))
+    if (file_bytes(folder().name("out.wrl")) != reference_clean_up(temporary_text))
         stop("the text of the clean-up pass");
 }
 
@@ -272,7 +249,7 @@ void count(benchmark::State& state, const char* what, double per_iteration,
 }
 
 std::int64_t file_bytes(const char* name) {
-    return static_cast<std::int64_t>(std::filesystem::file_size(folder().file(name)));
+    return static_cast<std::int64_t>(std::filesystem::file_size(folder().name(name)));
 }
 
 // Both vertex passes into both temporary texts, with the opens and the closes that flush them.
@@ -318,7 +295,7 @@ void time_clean_up(benchmark::State& state) {
     }
     for (auto _ : state) {
         RunState run;
-        clean_up_text_file(run, folder().file("TEMP1.TMP"), folder().file("out.wrl"),
+        clean_up_text_file(run, folder().name("TEMP1.TMP"), folder().name("out.wrl"),
                            wrl_clean_up_steps);
     }
     count(state, "lines_per_second", 2.0 * vertex_count + 2.0 * face_count,

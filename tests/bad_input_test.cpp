@@ -30,7 +30,7 @@ struct Outcome {
 };
 
 Outcome convert_input(const std::string& input, const std::string& yes_answers = "") {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     const ScriptedRun result = convert("in.ply\nout\n" + yes_answers + "\n");
     Outcome outcome;
@@ -134,20 +134,20 @@ TEST(BadInput, EndsAsTheScanThePassesAndTheirBoundsSay) {
 
     std::string vertex_records_cut = header_with(example_counts, Layout::Face);
     append_face_vertex(vertex_records_cut, {1, 2, 3, 10, 20, 30});
-    append_float(vertex_records_cut, 4); // the second record ends after its x
+    vertex_records_cut += float_bytes(4); // the second record ends after its x
 
     std::string faces_cut = face_file(example_vertices(), {{0, 1, 2}});
     faces_cut.replace(faces_cut.find("element face 1"), 14, "element face 2");
     faces_cut += '\3';
-    append_int(faces_cut, 2);
+    faces_cut += int_bytes(2);
     faces_cut += std::string("\1\0", 2); // the second index ends after two bytes
 
     std::string strip_cut = strip_header(4);
     for (int i = 0; i < 4; ++i)
         append_strip_vertex(strip_cut, {0, 0, 0, 0, 0, 0});
-    append_int(strip_cut, 6);
+    strip_cut += int_bytes(6);
     for (std::int32_t index : {0, 1, 2, 3})
-        append_int(strip_cut, index);
+        strip_cut += int_bytes(index);
     strip_cut += std::string("\4\0", 2); // the fifth index ends after two bytes
 
     // The third record is all zeros: of a vertex count of 2.5 only two are records, and the
@@ -160,13 +160,13 @@ TEST(BadInput, EndsAsTheScanThePassesAndTheirBoundsSay) {
     std::string strip_without_vertices =
         header_with("element vertex &H11111111111111111\n", Layout::Strip);
     for (std::int32_t value : {3, 0, 0, 0})
-        append_int(strip_without_vertices, value);
+        strip_without_vertices += int_bytes(value);
 
     std::string negative_strip_count = strip_header(3);
     for (const TestVertex& v : example_vertices())
         append_strip_vertex(negative_strip_count, v);
     for (std::int32_t value : {-5, 0, 1, 2})
-        append_int(negative_strip_count, value);
+        negative_strip_count += int_bytes(value);
 
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float infinity = std::numeric_limits<float>::infinity();

@@ -38,9 +38,7 @@ TEST_F(BlockCache, ReadsPastTheEndGiveZeros) {
         EXPECT_EQ(value, c.value);
         float real = -1;
         read_float_at(slot, c.position, real);
-        std::int32_t bits;
-        std::memcpy(&bits, &real, 4);
-        EXPECT_EQ(bits, c.value);
+        EXPECT_EQ(static_cast<std::int32_t>(bits_of(real)), c.value);
     }
     EXPECT_EQ(slot.position, 1000000000000003u); // just after the last bytes read
     close_file(slot);

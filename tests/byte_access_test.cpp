@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string>
 
@@ -128,8 +127,7 @@ TEST_F(ByteAccess, ValuesKeepTheirBits) {
     FileSlot slot;
     open_byte_file(slot, folder.name("v"), EmptyFirst::Yes);
     std::uint32_t nan_bits = 0x7fa12345; // a signalling NaN with a payload
-    float nan;
-    std::memcpy(&nan, &nan_bits, 4);
+    const float nan = float_from_bits(nan_bits);
     write_float_at(slot, 1, nan);
     write_float_at(slot, 5, -std::numeric_limits<float>::infinity());
     write_float_at(slot, 9, -0.0f);
@@ -148,9 +146,7 @@ TEST_F(ByteAccess, ValuesKeepTheirBits) {
     open_byte_file(reader, folder.name("v"), EmptyFirst::No);
     float back;
     read_float_at(reader, 1, back);
-    std::uint32_t back_bits;
-    std::memcpy(&back_bits, &back, 4);
-    EXPECT_EQ(back_bits, nan_bits);
+    EXPECT_EQ(bits_of(back), nan_bits);
     std::int32_t whole = 0;
     read_int_at(reader, 13, whole);
     EXPECT_EQ(whole, -2);

@@ -116,7 +116,7 @@ TEST(FacePass, StlCountIsTheNumberOfFacetsWritten) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         std::string input = c.header;
         for (const TestVertex& v : example_vertices())
             append_face_vertex(input, v);

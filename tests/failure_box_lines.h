@@ -1,5 +1,5 @@
 // The failure box as pipe mode shows it, four lines a box, written out here by hand so that the
-// tests check the program's own table of messages.
+// tests check the program's own table of messages; and the boxes taken out of a transcript.
 #pragma once
 
 #include <string>
@@ -30,10 +30,50 @@ inline std::string box_text(int code, int step) {
            message_of(code) + "\nContinue?\n";
 }
 
-// A box of code at each of steps, in the order given.
-inline std::string boxes_text(int code, const std::vector<int>& steps) {
+// One box as a case expects it: its code and the step its Line row shows.
+struct Box {
+    int code;
+    int step;
+};
+
+// The four lines of each box, in the order given.
+inline std::string box_lines(const std::vector<Box>& boxes) {
     std::string lines;
+    for (const Box& box : boxes)
+        lines += box_text(box.code, box.step);
+    return lines;
+}
+
+// A box of code at each of steps, in the order given.
+inline std::vector<Box> boxes_of(int code, const std::vector<int>& steps) {
+    std::vector<Box> boxes;
     for (int step : steps)
-        lines += box_text(code, step);
+        boxes.push_back({code, step});
+    return boxes;
+}
+
+// The same boxes as lines.
+inline std::string boxes_text(int code, const std::vector<int>& steps) {
+    return box_lines(boxes_of(code, steps));
+}
+
+// The boxes of a transcript, four lines each, in the order shown.
+inline std::string boxes_in(const std::string& transcript) {
+    std::string lines;
+    int left = 0; // lines of the box still to take
+    std::size_t start = 0;
+    while (start < transcript.size()) {
+        std::size_t end = transcript.find('\n', start);
+        if (end == std::string::npos)
+            end = transcript.size();
+        const std::string line = transcript.substr(start, end - start);
+        if (left == 0 && line.rfind("Unhandled Error #", 0) == 0)
+            left = 4;
+        if (left > 0) {
+            lines += line + "\n";
+            --left;
+        }
+        start = end + 1;
+    }
     return lines;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/example_files.h"
 #include "tests/example_steps.h"
 #include "tests/failure_box_lines.h"
 #include "tests/fault_injection.h"
@@ -20,40 +21,6 @@
 
 namespace {
 
-struct Box {
-    int code;
-    int step;
-};
-
-// The four lines of each box, as pipe mode shows them.
-std::string box_lines(const std::vector<Box>& boxes) {
-    std::string lines;
-    for (const Box& box : boxes)
-        lines += box_text(box.code, box.step);
-    return lines;
-}
-
-// The boxes of a transcript, four lines each, in the order shown.
-std::string boxes_in(const std::string& transcript) {
-    std::string lines;
-    int left = 0; // lines of the box still to take
-    std::size_t start = 0;
-    while (start < transcript.size()) {
-        std::size_t end = transcript.find('\n', start);
-        if (end == std::string::npos)
-            end = transcript.size();
-        const std::string line = transcript.substr(start, end - start);
-        if (left == 0 && line.rfind("Unhandled Error #", 0) == 0)
-            left = 4;
-        if (left > 0) {
-            lines += line + "\n";
-            --left;
-        }
-        start = end + 1;
-    }
-    return lines;
-}
-
 std::vector<Box>& operator+=(std::vector<Box>& boxes, const std::vector<Box>& more) {
     boxes.insert(boxes.end(), more.begin(), more.end());
     return boxes;
@@ -61,26 +28,6 @@ std::vector<Box>& operator+=(std::vector<Box>& boxes, const std::vector<Box>& mo
 
 std::vector<Box> operator+(std::vector<Box> boxes, const std::vector<Box>& more) {
     return boxes += more;
-}
-
-// One box of code per step, in the order given.
-std::vector<Box> boxes_of(int code, const std::vector<int>& steps) {
-    std::vector<Box> boxes;
-    for (int step : steps)
-        boxes.push_back({code, step});
-    return boxes;
-}
-
-// The example: three vertices and the one face 0 1 2.
-std::string example_input() {
-    return face_file(example_vertices(), {{0, 1, 2}});
-}
-
-std::string stl_head() {
-    std::string head =
-        "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
-    head.resize(80, ' ');
-    return head;
 }
 
 std::string padded(std::string text) {
@@ -150,7 +97,7 @@ struct FileCheck {
 
 // What a run of input with the answers in.ply and out leaves, without faults.
 std::map<std::string, std::string> reference_files(const std::string& input) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     const ScriptedRun result = convert("in.ply\nout\n\n");
     EXPECT_EQ(boxes_in(result.transcript), "");
@@ -159,16 +106,16 @@ std::map<std::string, std::string> reference_files(const std::string& input) {
             {"out.stl", folder.read_file("out.stl")}};
 }
 
-bool is_folder(const TempFolder& folder, const std::string& name) {
+bool is_folder(const TempWorkingFolder& folder, const std::string& name) {
     struct stat info;
     return ::stat((folder.path() + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void make_folder(const TempFolder& folder, const std::string& name) {
+void make_folder(const TempWorkingFolder& folder, const std::string& name) {
     ASSERT_EQ(::mkdir((folder.path() + "/" + name).c_str(), 0755), 0) << name;
 }
 
-void expect_files(const TempFolder& folder, const std::vector<FileCheck>& checks,
+void expect_files(const TempWorkingFolder& folder, const std::vector<FileCheck>& checks,
                   const std::map<std::string, std::string>& reference) {
     for (const FileCheck& check : checks) {
         SCOPED_TRACE(check.name);
@@ -210,8 +157,8 @@ std::string keys_for(const std::string& first_answer, const std::string& second_
 
 struct Case {
     const char* name;
-    std::string input;                            // in.ply, unless prepare makes it
-    void (*prepare)(const TempFolder&) = nullptr; // folders in the way of a name
+    std::string input;                                   // in.ply, unless prepare makes it
+    void (*prepare)(const TempWorkingFolder&) = nullptr; // folders in the way of a name
     std::string first_answer = "in.ply";
     std::string second_answer = "out";
     FaultPlan fault = no_fault();
@@ -229,7 +176,7 @@ void run_case(const Case& c) {
                           check.holds == Holds::ReferenceBut;
     const std::map<std::string, std::string> reference =
         needs_reference ? reference_files(c.input) : std::map<std::string, std::string>();
-    TempFolder folder;
+    TempWorkingFolder folder;
     if (c.prepare != nullptr)
         c.prepare(folder);
     else
@@ -275,11 +222,11 @@ const std::vector<FileCheck> early_end_files = {
 } // namespace
 
 TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const Case cases[] = {
         {"99: the input name names a folder",
          input,
-         [](const TempFolder& f) { make_folder(f, "in.ply"); },
+         [](const TempWorkingFolder& f) { make_folder(f, "in.ply"); },
          "in.ply",
          "out",
          no_fault(),
@@ -322,8 +269,8 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         // finds no file and writes the 80 blanks of the line buffer as one empty line.
         {"100: TEMP1.TMP is a folder",
          input,
-         [](const TempFolder& f) {
-             f.write_file("in.ply", example_input());
+         [](const TempWorkingFolder& f) {
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "TEMP1.TMP");
          },
          "in.ply",
@@ -340,8 +287,8 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
         // The second clean-up call finds the line buffer holding the last line of the VRML text.
         {"101: TEMP2.TMP is a folder",
          input,
-         [](const TempFolder& f) {
-             f.write_file("in.ply", example_input());
+         [](const TempWorkingFolder& f) {
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "TEMP2.TMP");
          },
          "in.ply",
@@ -416,11 +363,11 @@ TEST(FailurePaths, OpensOfTheRunFailWithTheirCodes) {
 // An output under the name of the input emptied the file being converted. Each such open now
 // fails with 55 and the input keeps every byte; the run goes on as after any failed open.
 TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const Case cases[] = {
         {"102: the STL file is the input",
          input,
-         [](const TempFolder& f) { f.write_file("same.stl", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("same.stl", example_face_file()); },
          "same.stl",
          "same",
          no_fault(),
@@ -430,7 +377,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // The input is never deleted either, so it stays under the temporary name.
         {"100 and 681: TEMP1.TMP is the input",
          input,
-         [](const TempFolder& f) { f.write_file("TEMP1.TMP", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("TEMP1.TMP", example_face_file()); },
          "TEMP1.TMP",
          "out",
          no_fault(),
@@ -444,7 +391,7 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
         // After the input's close at 615; No keeps both temporary texts.
         {"653: the final Inventor file is the input, then No",
          input,
-         [](const TempFolder& f) { f.write_file("mesh.iv", example_input()); },
+         [](const TempWorkingFolder& f) { f.write_file("mesh.iv", example_face_file()); },
          "mesh.iv",
          "mesh",
          no_fault(),
@@ -461,8 +408,8 @@ TEST(FailurePaths, OpensOfTheInputAsAnOutputFail) {
 // The input is the run's own, not the process's: the next run may write the file that the run
 // before it read.
 TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
-    TempFolder folder;
-    const std::string input = example_input();
+    TempWorkingFolder folder;
+    const std::string input = example_face_file();
     folder.write_file("in.ply", input);
     folder.write_file("same.stl", input);
     const ScriptedRun reading = convert(keys_for("same.stl", "same", 1, LastAnswer::No));
@@ -476,7 +423,7 @@ TEST(FailurePaths, NextRunMayWriteWhatTheRunBeforeRead) {
 }
 
 TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // A header of exactly 65,536 bytes, so that the first vertex record starts a read block of
     // its own: the scan's reads and the vertex pass's reach the system apart.
     std::string long_header = face_header(3, 1);
@@ -493,12 +440,12 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
     // A facet's corner read falls below position 1 and keeps the values read last: those of
     // the colour pass, 0, 0 and 255/255 of the last vertex.
     std::string facet_of_kept_values = stl_head();
-    append_int(facet_of_kept_values, 1);
+    facet_of_kept_values += int_bytes(1);
     for (float value : {1.f, 1.f, 1.f, 0.f, 0.f, 1.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
-        append_float(facet_of_kept_values, value);
+        facet_of_kept_values += float_bytes(value);
     facet_of_kept_values += std::string(2, '\0');
     std::string strip_head_and_count = stl_head();
-    append_int(strip_head_and_count, 0);
+    strip_head_and_count += int_bytes(0);
 
     const Case cases[] = {
         // The first byte reads as the 0 the byte buffer held, so the first line is no "ply".
@@ -578,7 +525,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
         // The line's own failure is the one reported, even where its write fails too.
         {"230: a coordinate that is no number for a VRML text that did not open",
          face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}),
-         [](const TempFolder& f) {
+         [](const TempWorkingFolder& f) {
              f.write_file("in.ply",
                           face_file({{1.5f, -2.25f, std::nanf(""), 0, 0, 0}}, {{0, 0, 0}}));
              make_folder(f, "TEMP1.TMP");
@@ -598,7 +545,7 @@ TEST(FailurePaths, ReadsAndValuesFailWithTheirCodes) {
 }
 
 TEST(FailurePaths, WritesFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // The writes reach the system when the files close: the temporary files at 616 and 617,
     // the STL file at 620 (the final count is no continuation of the facets) and 621, the
     // final files at 650 and 679. Each finds the medium as the case leaves it.
@@ -652,7 +599,7 @@ TEST(FailurePaths, WritesFailWithTheirCodes) {
 }
 
 TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     // The opens of a run: 1 the input, 2 and 3 the temporary files, 4 the STL file, 5 and 6
     // the VRML text read back and its final file, 7 and 8 the same for the Inventor text.
     // The reads: 1 and 2 fill the input's read block (the second finds its end), 3 and 4 the
@@ -687,8 +634,8 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         // fails; the folder in the way stays.
         {"624: the final VRML file is a folder",
          input,
-         [](const TempFolder& f) {
-             f.write_file("in.ply", example_input());
+         [](const TempWorkingFolder& f) {
+             f.write_file("in.ply", example_face_file());
              make_folder(f, "out.wrl");
          },
          "in.ply",
@@ -703,8 +650,8 @@ TEST(FailurePaths, CleanUpPassAndDeletionsFailWithTheirCodes) {
         // An older file of the final name stays as it was.
         {"653: the final Inventor file refused",
          input,
-         [](const TempFolder& f) {
-             f.write_file("in.ply", example_input());
+         [](const TempWorkingFolder& f) {
+             f.write_file("in.ply", example_face_file());
              f.write_file("out.iv", "older scene");
          },
          "in.ply",
@@ -766,7 +713,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
     // The writes before the clean-up pass: a run that ends at its first open (the fifth).
     int writes_before_cleanup = 0;
     {
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file("in.ply", input);
         FaultGuard guard(failing(SystemCall::Open, 5, EACCES));
         const ScriptedRun result = convert("in.ply\nout\nn\n");
@@ -774,7 +721,7 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
         writes_before_cleanup = guard.calls(SystemCall::Pwrite);
     }
 
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     FaultPlan full_medium = failing_from(SystemCall::Pwrite, writes_before_cleanup + 1, ENOSPC);
     full_medium.kind = FaultKind::FullMedium;
@@ -802,9 +749,9 @@ TEST(FailurePaths, FullMediumInTheCleanUpPassKeepsWhatFit) {
 // Refusing that one call once left an empty STL file; only the count's own four bytes may be
 // lost, and offset 80 keeps the count that the first index pass wrote.
 TEST(FailurePaths, RefusedFinalCountKeepsWhatTheFirstPassWrote) {
-    const std::string input = example_input();
+    const std::string input = example_face_file();
     const std::map<std::string, std::string> reference = reference_files(input);
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     ScriptedRun result;
     {

@@ -221,7 +221,7 @@ TEST_F(FileTable, NoOpenWritesTheFileTheRunReads) {
     open_byte_file(other, folder.name("other"), EmptyFirst::No);
     close_file(other);
     ASSERT_EQ(take_code(), 0);
-    const std::string spellings[] = {folder.name("in"), folder.path + "/./in",
+    const std::string spellings[] = {folder.name("in"), folder.path() + "/./in",
                                      folder.name("sub/../in"), folder.name("hard"),
                                      folder.name("soft")};
     for (bool input_open : {true, false}) {

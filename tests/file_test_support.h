@@ -4,6 +4,8 @@
 
 #include "platform/file_layer/failure.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/byte_values.h"
+#include "tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,39 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
-
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/file_access_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr)
-            std::abort();
-        path = buffer.data();
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    std::string name(const std::string& file) const { return path + "/" + file; }
-};
-
-inline void make_file(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-}
-
-inline bool file_exists(const std::string& name) {
-    return std::filesystem::exists(name);
-}
-
-inline std::string file_bytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Bytes 0, 1, 2, ... 250, 0, 1, ...: a byte's value tells its offset, and no block repeats the
 // one before it at the same place.
@@ -74,18 +44,6 @@ inline int take_code() {
 
 inline std::string text_of(const TextLine& line) {
     return line.length == 0 ? std::string() : std::string(line.chars, line.length);
-}
-
-inline std::string int_bytes(std::int32_t value) {
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
-}
-
-inline std::string float_bytes(float value) {
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &value, 4);
-    return bytes;
 }
 
 class FileLayerTest : public ::testing::Test {

@@ -108,7 +108,7 @@ TEST(HeaderScan, PrintsWhatItFoundAndStopsWhereItMust) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file("in.ply", c.header);
 
         ScriptedRun result = convert("in.ply\nout\n\n");
@@ -131,7 +131,7 @@ TEST(HeaderScan, CountTextsGiveTheirCounts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count_text);
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file("in.ply",
                           "ply\nformat binary_little_endian 1.0\nelement vertex 1\nelement face " +
                               std::string(c.count_text) + "\nend_header\n");
@@ -143,7 +143,7 @@ TEST(HeaderScan, CountTextsGiveTheirCounts) {
 }
 
 TEST(HeaderScan, OverflowingBasedCountFailsWithOverflowAndCountsZero) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 1\n"
                                 "element face &H11111111111111111\nend_header\n");
 
@@ -156,7 +156,7 @@ TEST(HeaderScan, OverflowingBasedCountFailsWithOverflowAndCountsZero) {
 }
 
 TEST(HeaderScan, LongHeaderLineEndsAtTheBound) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     const std::string input = "ply\nformat binary_little_endian 1.0\ncomment " +
                               std::string(100000, 'x') + "\nend_header\n";
     folder.write_file("in.ply", input);

@@ -6,34 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/byte_values.h"
+
 struct TestVertex {
     float x, y, z;
     std::uint8_t red, green, blue;
 };
-
-inline void append_float(std::string& bytes, float value) {
-    char raw[4];
-    std::memcpy(raw, &value, 4);
-    bytes.append(raw, 4);
-}
-
-inline void append_int(std::string& bytes, std::int32_t value) {
-    char raw[4];
-    std::memcpy(raw, &value, 4);
-    bytes.append(raw, 4);
-}
-
-inline float float_from_bits(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, 4);
-    return value;
-}
-
-inline std::uint32_t bits_of(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    return bits;
-}
 
 // A header of the face layout: counts and properties as a PLY reader expects them.
 inline std::string face_header(std::size_t vertex_count, std::size_t face_count) {
@@ -52,10 +30,10 @@ inline std::string strip_header(std::size_t vertex_count) {
 
 // 19 bytes: x, y, z, four skipped bytes, red, green, blue.
 inline void append_face_vertex(std::string& bytes, const TestVertex& v, std::uint32_t skipped = 0) {
-    append_float(bytes, v.x);
-    append_float(bytes, v.y);
-    append_float(bytes, v.z);
-    append_int(bytes, static_cast<std::int32_t>(skipped));
+    bytes += float_bytes(v.x);
+    bytes += float_bytes(v.y);
+    bytes += float_bytes(v.z);
+    bytes += int_bytes(static_cast<std::int32_t>(skipped));
     bytes += static_cast<char>(v.red);
     bytes += static_cast<char>(v.green);
     bytes += static_cast<char>(v.blue);
@@ -63,9 +41,9 @@ inline void append_face_vertex(std::string& bytes, const TestVertex& v, std::uin
 
 // 15 bytes: x, y, z, red, green, blue.
 inline void append_strip_vertex(std::string& bytes, const TestVertex& v) {
-    append_float(bytes, v.x);
-    append_float(bytes, v.y);
-    append_float(bytes, v.z);
+    bytes += float_bytes(v.x);
+    bytes += float_bytes(v.y);
+    bytes += float_bytes(v.z);
     bytes += static_cast<char>(v.red);
     bytes += static_cast<char>(v.green);
     bytes += static_cast<char>(v.blue);
@@ -74,7 +52,7 @@ inline void append_strip_vertex(std::string& bytes, const TestVertex& v) {
 inline void append_face(std::string& bytes, const std::vector<std::int32_t>& indices) {
     bytes += static_cast<char>(indices.size());
     for (std::int32_t index : indices)
-        append_int(bytes, index);
+        bytes += int_bytes(index);
 }
 
 inline std::string face_file(const std::vector<TestVertex>& vertices,
@@ -92,9 +70,9 @@ inline std::string strip_file(const std::vector<TestVertex>& vertices,
     std::string bytes = strip_header(vertices.size());
     for (const TestVertex& v : vertices)
         append_strip_vertex(bytes, v);
-    append_int(bytes, static_cast<std::int32_t>(indices.size()));
+    bytes += int_bytes(static_cast<std::int32_t>(indices.size()));
     for (std::int32_t index : indices)
-        append_int(bytes, index);
+        bytes += int_bytes(index);
     return bytes;
 }
 
@@ -132,10 +110,4 @@ inline std::vector<float> facet_floats(const std::string& stl, std::size_t k) {
     std::vector<float> values(12);
     std::memcpy(values.data(), stl.data() + 84 + 50 * k, 48);
     return values;
-}
-
-inline std::int32_t int_at(const std::string& bytes, std::size_t offset) {
-    std::int32_t value;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
 }

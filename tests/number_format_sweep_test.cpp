@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_layer/failure.h"
+#include "tests/byte_values.h"
 #include "tests/number_format_reference.h"
 
 namespace {
@@ -33,8 +33,7 @@ void sweep_slice(std::uint32_t slice, std::uint32_t slice_count, SliceResult& re
     std::string colour;
     for (std::uint64_t wide_bits = slice; wide_bits <= 0xFFFFFFFFu; wide_bits += slice_count) {
         const std::uint32_t bits = static_cast<std::uint32_t>(wide_bits);
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
+        const float value = float_from_bits(bits);
         if (!std::isfinite(value)) {
             ++result.not_finite_count;
             continue;
@@ -88,8 +87,7 @@ TEST(NumberFieldSweep, BothFieldsMatchTheExactReferenceForEveryFloat) {
     for (std::uint32_t fraction = 0; fraction < 0x800000u; ++fraction) {
         for (std::uint32_t sign : {0u, 0x80000000u}) {
             const std::uint32_t bits = sign | 0x7F800000u | fraction;
-            float value;
-            std::memcpy(&value, &bits, sizeof value);
+            const float value = float_from_bits(bits);
             std::string coordinate = "kept";
             std::string colour = "kept";
             const bool coordinate_formatted = format_coordinate_field(value, coordinate);

@@ -12,15 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_layer/failure.h"
+#include "tests/byte_values.h"
 #include "tests/number_format_reference.h"
 
 namespace {
-
-float float_from_bits(std::uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 struct FieldCase {
     const char* name;

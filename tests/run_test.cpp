@@ -2,98 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "converter/stages.h"
+#include "tests/example_files.h"
 #include "tests/fault_injection.h"
 #include "tests/mesh_builder.h"
 #include "tests/run_transcript.h"
 #include "tests/test_support.h"
 
-namespace {
-
-const std::vector<std::string> example_wrl = {
-    "#VRML V2.0 utf8",
-    "# Convert BINARY .ply to .wrl (vrml) . by Morvantellis . morvantellis.example",
-    "",
-    "Shape {",
-    "geometry IndexedFaceSet {",
-    "solid FALSE",
-    "coord Coordinate {",
-    "point [",
-    "0.00000 0.00000 0.00000,",
-    "1.00000 0.00000 0.00000,",
-    "0.00000 1.00000 0.00000,",
-    "0 0 0",
-    "]",
-    "}",
-    "colorPerVertex TRUE",
-    "color Color {",
-    "color [",
-    "1.000 0.000 0.000,",
-    "0.000 1.000 0.000,",
-    "0.000 0.000 1.000,",
-    "]",
-    "}",
-    "solid FALSE",
-    "creaseAngle 0.5",
-    "coordIndex [",
-    "0, 1, 2, -1,",
-    "]",
-    "colorIndex [",
-    "0, 1, 2, -1,",
-    "]",
-    "}",
-    "}",
-};
-
-const std::vector<std::string> example_iv = {
-    "#Inventor V2.1 ascii",
-    "# Convert BINARY .ply to .iv (Inventor) by Morvantellis morvantellis.example",
-    "",
-    "Separator {",
-    "LightModel { model PHONG }",
-    "ShapeHints { creaseAngle 0.5 }",
-    "Coordinate3 {",
-    "point [",
-    "0.00000 0.00000 0.00000,",
-    "1.00000 0.00000 0.00000,",
-    "0.00000 1.00000 0.00000,",
-    "0 0 0",
-    "]",
-    "}",
-    "Material {",
-    "ambientColor 0.1 0.1 0.1",
-    "diffuseColor [",
-    "1.000 0.000 0.000,",
-    "0.000 1.000 0.000,",
-    "0.000 0.000 1.000,",
-    "]",
-    "}",
-    "MaterialBinding { value PER_VERTEX_INDEXED }",
-    "IndexedFaceSet {",
-    "coordIndex [",
-    "0, 1, 2, -1,",
-    "]",
-    "materialIndex [",
-    "0, 1, 2, -1,",
-    "]",
-    "}",
-    "}",
-};
-
-std::string example_stl_head() {
-    std::string head =
-        "Convert .ply > .stl (Stereolithography) by Morvantellis morvantellis.example";
-    head.resize(80, ' ');
-    return head;
-}
-
-} // namespace
-
 TEST(Run, ConvertsTheExampleFaceFile) {
-    TempFolder folder;
-    const std::string input = face_file(example_vertices(), {{0, 1, 2}});
+    TempWorkingFolder folder;
+    const std::string input = example_face_file();
     folder.write_file("in.ply", input);
 
     ScriptedRun result = convert("in.ply\nout\n\n");
@@ -105,14 +24,10 @@ TEST(Run, ConvertsTheExampleFaceFile) {
     EXPECT_EQ(result.screen[15], "");
     EXPECT_EQ(result.screen[24], "Press any key to continue");
 
-    EXPECT_EQ(folder.read_file("out.wrl"), crlf_text(example_wrl));
-    EXPECT_EQ(folder.read_file("out.iv"), crlf_text(example_iv));
+    EXPECT_EQ(folder.read_file("out.wrl"), final_wrl(example_lists()));
+    EXPECT_EQ(folder.read_file("out.iv"), final_iv(example_lists()));
 
-    std::string stl = example_stl_head();
-    append_int(stl, 1);
-    for (float value : {0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f})
-        append_float(stl, value);
-    stl += std::string(2, '\0');
+    const std::string stl = example_stl();
     EXPECT_EQ(stl.size(), 134u);
     EXPECT_EQ(folder.read_file("out.stl"), stl);
 
@@ -141,19 +56,19 @@ TEST(Run, NamesComeFromTheAnswers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         folder.write_file(c.input_name, face_file(example_vertices(), {{0, 1, 2}}));
 
         ScriptedRun result = convert(c.first_answer + "\n" + c.second_answer + "\n\n");
 
         EXPECT_EQ(result.transcript, dialogue(c.first_answer, c.second_answer, c.names_row) +
                                          " NO tristrips found!\nPress any key to continue\n");
-        EXPECT_EQ(folder.read_file(c.wrl_name), crlf_text(example_wrl));
+        EXPECT_EQ(folder.read_file(c.wrl_name), final_wrl(example_lists()));
     }
 }
 
 TEST(Run, NamesRowStartsANewRowForANameThatNoLongerFits) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     const std::string name(70, 'n');
     folder.write_file(name, face_file(example_vertices(), {{0, 1, 2}}));
 
@@ -166,7 +81,7 @@ TEST(Run, NamesRowStartsANewRowForANameThatNoLongerFits) {
 }
 
 TEST(Run, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {}));
     folder.write_file("out.wrl", "older world");
 
@@ -178,13 +93,13 @@ TEST(Run, EarlyEndLeavesEmptyTemporaryFilesAndTheStlHead) {
                                      "CAN NOT PROCESS FILE\nPress any key to continue\n");
     EXPECT_EQ(folder.read_file("TEMP1.TMP"), "");
     EXPECT_EQ(folder.read_file("TEMP2.TMP"), "");
-    EXPECT_EQ(folder.read_file("out.stl"), example_stl_head());
+    EXPECT_EQ(folder.read_file("out.stl"), stl_head());
     EXPECT_EQ(folder.read_file("out.wrl"), "older world");
     EXPECT_FALSE(folder.file_exists("out.iv"));
 }
 
 TEST(Run, ReplacesAnOlderLongerStlWhole) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
     folder.write_file("out.stl", std::string(1000, 'x'));
 
@@ -194,7 +109,7 @@ TEST(Run, ReplacesAnOlderLongerStlWhole) {
 }
 
 TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("none.ply\nout\n\n");
 
@@ -203,11 +118,11 @@ TEST(Run, MissingInputIsCreatedEmptyAndEndsAtTheScanBound) {
                   " end_header not found!\nCAN NOT PROCESS FILE\nPress any key to continue\n");
     EXPECT_TRUE(folder.file_exists("none.ply"));
     EXPECT_EQ(folder.read_file("none.ply"), "");
-    EXPECT_EQ(folder.read_file("out.stl"), example_stl_head());
+    EXPECT_EQ(folder.read_file("out.stl"), stl_head());
 }
 
 TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("\nout\ny\ny\n\n");
 
@@ -223,7 +138,7 @@ TEST(Run, EmptyFirstAnswerFailsTheInputOpen) {
 }
 
 TEST(Run, MissingFolderFailsTheStlOpenThenItsHead) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {{0, 1, 2}}));
 
     ScriptedRun result = convert("in.ply\nnowhere/out\ny\nn\n");
@@ -240,7 +155,7 @@ TEST(Run, MissingFolderFailsTheStlOpenThenItsHead) {
 }
 
 TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
-    TempFolder folder;
+    TempWorkingFolder folder;
 
     ScriptedRun result = convert("in.ply\n");
 
@@ -251,7 +166,7 @@ TEST(Run, EndOfKeysDuringAnAnswerEndsTheRunWithoutFiles) {
 
 TEST(Run, BytesThatCannotReachTheirFileAtTheEndAreReported) {
     // At the early end only the STL head is still buffered; a full medium refuses it.
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", face_file(example_vertices(), {}));
     FaultPlan plan;
     plan.call = SystemCall::Pwrite;

@@ -8,7 +8,7 @@
 #include "tests/test_support.h"
 
 struct StageFiles {
-    TempFolder folder;
+    TempWorkingFolder folder;
     RunState run;
 
     // The input file holds input; the vertex records start at vertex_start.

@@ -27,9 +27,9 @@ StripWalk walk(const std::vector<std::int32_t>& record, std::int32_t header_face
     for (int i = 0; i < 8; ++i)
         append_strip_vertex(input, {float(i), float(i * i), 1, 0, 0, 0});
     if (append_count)
-        append_int(input, static_cast<std::int32_t>(record.size()));
+        input += int_bytes(static_cast<std::int32_t>(record.size()));
     for (std::int32_t index : record)
-        append_int(input, index);
+        input += int_bytes(index);
     StageFiles files(input, 16);
     files.run.is_strip_file = 1;
     files.run.face_count = header_face_count;

@@ -1,10 +1,8 @@
-// The temporary folder of a test and the scripted run in pipe mode.
+// The scripted run in pipe mode.
 #include "tests/test_support.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,15 +11,6 @@
 #include <thread>
 
 namespace {
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-    return std::remove(path);
-}
-
-std::string current_folder() {
-    char buffer[4096];
-    return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-}
 
 void write_everything(int fd, const std::string& bytes) {
     std::size_t done = 0;
@@ -49,56 +38,6 @@ std::string read_everything(int fd) {
 }
 
 } // namespace
-
-TempFolder::TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/plyconv-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort(); // no test may fall back to the working tree
-    }
-    path_ = pattern;
-    previous_folder_ = current_folder();
-    if (::chdir(path_.c_str()) != 0) {
-        std::perror("chdir");
-        std::abort();
-    }
-}
-
-TempFolder::~TempFolder() {
-    if (!previous_folder_.empty() && ::chdir(previous_folder_.c_str()) != 0)
-        std::perror("chdir");
-    ::nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::string TempFolder::full_name(const std::string& name) const {
-    return !name.empty() && name[0] == '/' ? name : path_ + "/" + name;
-}
-
-void TempFolder::write_file(const std::string& name, const std::string& bytes) const {
-    int fd = ::open(full_name(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) {
-        std::perror(name.c_str());
-        return;
-    }
-    write_everything(fd, bytes);
-    ::close(fd);
-}
-
-std::string TempFolder::read_file(const std::string& name) const {
-    int fd = ::open(full_name(name).c_str(), O_RDONLY);
-    if (fd < 0)
-        return std::string();
-    std::string bytes = read_everything(fd);
-    ::close(fd);
-    return bytes;
-}
-
-bool TempFolder::file_exists(const std::string& name) const {
-    struct stat info;
-    return ::stat(full_name(name).c_str(), &info) == 0;
-}
 
 ScriptedRun run_scripted(const std::string& keys, void (*run)()) {
     // A run that ends before it took every key leaves the key writer facing a closed pipe: that

@@ -1,34 +1,12 @@
-// What tests share: a fresh temporary working folder, and one whole run driven in pipe mode.
+// What whole-run tests share: a temporary working folder (tests/temp_folder.h), and one whole run
+// driven in pipe mode.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/console/session.h"
-
-// A fresh folder that is the working folder while the object lives. On destruction the old
-// working folder comes back and the folder is removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    // The folder's full path, without a trailing "/".
-    const std::string& path() const { return path_; }
-
-    // Names are relative to the folder (an absolute name stands as it is).
-    void write_file(const std::string& name, const std::string& bytes) const;
-    std::string read_file(const std::string& name) const;
-    bool file_exists(const std::string& name) const;
-
-private:
-    std::string full_name(const std::string& name) const;
-
-    std::string path_;
-    std::string previous_folder_;
-};
+#include "tests/temp_folder.h"
 
 struct ScriptedRun {
     RunEnd end = RunEnd::EndRequest;

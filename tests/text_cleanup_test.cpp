@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string clean(const TempFolder& folder, const std::string& temporary_text) {
+std::string clean(const TempWorkingFolder& folder, const std::string& temporary_text) {
     folder.write_file("TEMP1.TMP", temporary_text);
     RunState run;
     clean_up_text_file(run, "TEMP1.TMP", "out.wrl", wrl_clean_up_steps);
@@ -69,13 +69,13 @@ TEST(TextCleanup, CleansEveryLine) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFolder folder;
+        TempWorkingFolder folder;
         EXPECT_EQ(clean(folder, c.raw + "\r\n"), c.final_line + "\r\n");
     }
 }
 
 TEST(TextCleanup, KeepsTheLinesAndTheirOrder) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     // No empty line after the last, whether or not it has a line end.
     EXPECT_EQ(clean(folder, "a\r\n\r\n b \r\n"), "a\r\n\r\nb\r\n");
     EXPECT_EQ(clean(folder, "a\r\nb"), "a\r\nb\r\n");
@@ -98,7 +98,7 @@ TEST(TextCleanup, AgreesWithThePlainRulesOnLinesOfEveryShape) {
             expected += plainly_cleaned(line) + "\r\n";
         }
     }
-    TempFolder folder;
+    TempWorkingFolder folder;
     EXPECT_EQ(clean(folder, temporary_text), expected);
 }
 
@@ -135,6 +135,6 @@ TEST(TextCleanup, LongLinesAreCleanedWholeAcrossTheirSegments) {
         temporary_text += line + "\r\n";
         expected += plainly_cleaned(line) + "\r\n";
     }
-    TempFolder folder;
+    TempWorkingFolder folder;
     EXPECT_TRUE(clean(folder, temporary_text) == expected);
 }

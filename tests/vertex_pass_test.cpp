@@ -108,7 +108,7 @@ TEST(RecordBound, OnlyCountsAboveTwoToTheTwentyFourStopAtTheEndOfTheFile) {
 }
 
 TEST(VertexPass, CoordinateThatIsNoNumberFailsItsLineInBothFiles) {
-    TempFolder folder;
+    TempWorkingFolder folder;
     std::vector<TestVertex> vertices = {{1.5f, -2.25f, 0, 0, 0, 0},
                                         {1, 2, std::nanf(""), 255, 255, 255}};
     folder.write_file("in.ply", face_file(vertices, {{0, 1, 0}}));

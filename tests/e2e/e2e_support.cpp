@@ -5,7 +5,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,8 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -32,10 +29,6 @@ std::string g_make_mesh_path;
 
 // Generous: a run of a tiny mesh takes milliseconds; this only stops a hang.
 constexpr auto process_time_limit = std::chrono::seconds(60);
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-    return std::remove(path);
-}
 
 void make_folder(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) != 0) {
@@ -95,25 +88,17 @@ void set_make_mesh_path(const std::string& path) {
 }
 
 ProgramFolder::ProgramFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/plyconv-e2e-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::abort(); // no test may fall back to the working tree
-    }
-    root_ = pattern;
     make_folder(program_folder());
     make_folder(elsewhere_folder());
     make_folder(pane_folder());
     // A child without privileges (ProcessOptions::unprivileged) reaches the folders and writes
     // its files beside the program, as its user could in a folder of its own.
-    ::chmod(root_.c_str(), 0755);
+    ::chmod(root_.path().c_str(), 0755);
     ::chmod(program_folder().c_str(), 0777);
     ::chmod(elsewhere_folder().c_str(), 0777);
 
     // A copy, so that the run's folder is this test's own.
-    std::string program = read_whole_file(plyconv_path());
+    std::string program = file_bytes(plyconv_path());
     if (program.empty()) {
         std::fprintf(stderr, "cannot read %s\n", plyconv_path().c_str());
         std::abort();
@@ -122,17 +107,12 @@ ProgramFolder::ProgramFolder() {
     ::chmod((program_folder() + "/plyconv").c_str(), 0755);
 }
 
-ProgramFolder::~ProgramFolder() {
-    ::nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 void ProgramFolder::write_file(const std::string& name, const std::string& bytes) const {
-    std::ofstream file(program_folder() + "/" + name, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    make_file(program_folder() + "/" + name, bytes);
 }
 
 std::string ProgramFolder::read_file(const std::string& name) const {
-    return read_whole_file(program_folder() + "/" + name);
+    return file_bytes(program_folder() + "/" + name);
 }
 
 bool ProgramFolder::file_exists(const std::string& name) const {
@@ -187,13 +167,6 @@ std::set<std::string> names_in_folder(const std::string& path) {
     }
     ::closedir(folder);
     return names;
-}
-
-std::string read_whole_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/temp_folder.h"
+
 // The sanitizers keep memory of their own (shadow, quarantine) that varies by more than a
 // few MiB, and refuse to start under a limit of the address space: the tests of peak memory and
 // of such limits hold only without them.
@@ -41,13 +43,12 @@ void set_make_mesh_path(const std::string& path);
 class ProgramFolder {
 public:
     ProgramFolder();
-    ~ProgramFolder();
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
 
-    std::string program_folder() const { return root_ + "/program"; }
-    std::string elsewhere_folder() const { return root_ + "/elsewhere"; }
-    std::string pane_folder() const { return root_ + "/pane"; }
+    std::string program_folder() const { return root_.path() + "/program"; }
+    std::string elsewhere_folder() const { return root_.path() + "/elsewhere"; }
+    std::string pane_folder() const { return root_.path() + "/pane"; }
 
     // Names are relative to program/.
     void write_file(const std::string& name, const std::string& bytes) const;
@@ -57,7 +58,7 @@ public:
     FileBytes files_beside_the_program() const;
 
 private:
-    std::string root_;
+    TempFolder root_;
 };
 
 // Every file of expected in actual with the same bytes, and no other file there. Files of many
@@ -69,9 +70,6 @@ std::string repeated_text(const std::string& text, std::size_t count);
 
 // The names in a folder, "." and ".." left out.
 std::set<std::string> names_in_folder(const std::string& path);
-
-// Reads a whole file; an empty text when it cannot be read.
-std::string read_whole_file(const std::string& path);
 
 struct ProcessResult {
     int exit_code = -1; // 128 + the signal when a signal ended it; -1 when it hung

@@ -138,7 +138,7 @@ FileBytes names_beside_the_program(const ProgramFolder& folder) {
             const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
             files[name] = "(link to " + std::string(target, length > 0 ? length : 0) + ")";
         } else {
-            files[name] = read_whole_file(path);
+            files[name] = file_bytes(path);
         }
     }
     return files;

@@ -94,7 +94,7 @@ TEST(UnwritableTranscript, SaysSoOnStderrAndEndsWithExitCode1) {
                       "). Its files hold what was written before.\n");
         if (!c.to_dev_full) {
             // Every byte up to the limit.
-            EXPECT_EQ(read_whole_file(transcript_path), transcript.substr(0, c.limit));
+            EXPECT_EQ(file_bytes(transcript_path), transcript.substr(0, c.limit));
         }
         expect_same_files(folder.files_beside_the_program(), c.files);
     }

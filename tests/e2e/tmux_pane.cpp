@@ -158,7 +158,7 @@ int TmuxPane::program_pid() const {
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
         // "pid (comm) state ppid ...": the name holds no blank or parenthesis here.
-        std::istringstream stat(read_whole_file("/proc/" + name + "/stat"));
+        std::istringstream stat(file_bytes("/proc/" + name + "/stat"));
         std::string pid, command, state, parent;
         stat >> pid >> command >> state >> parent;
         if (command == "(plyconv)" && parent == shell)
@@ -168,15 +168,15 @@ int TmuxPane::program_pid() const {
 }
 
 std::string TmuxPane::settings_before() const {
-    return without_line_end(read_whole_file(folder_.pane_folder() + "/stty_before"));
+    return without_line_end(file_bytes(folder_.pane_folder() + "/stty_before"));
 }
 
 std::string TmuxPane::settings_after() const {
-    return without_line_end(read_whole_file(folder_.pane_folder() + "/stty_after"));
+    return without_line_end(file_bytes(folder_.pane_folder() + "/stty_after"));
 }
 
 std::string TmuxPane::exit_code() const {
-    return without_line_end(read_whole_file(folder_.pane_folder() + "/exit_code"));
+    return without_line_end(file_bytes(folder_.pane_folder() + "/exit_code"));
 }
 
 std::string TmuxPane::last_screen() const {

@@ -404,7 +404,7 @@ TEST(TerminalMode, ATerminalThatRefusesRawModeEndsTheProgramBeforeTheRun) {
 
     ASSERT_TRUE(pane.wait_for_program_end()) << pane.last_screen();
     EXPECT_EQ(pane.exit_code(), "1");
-    EXPECT_EQ(read_whole_file(folder.pane_folder() + "/errors"),
+    EXPECT_EQ(file_bytes(folder.pane_folder() + "/errors"),
               "plyconv cannot start: the terminal refuses the raw mode in which it reads each key "
               "as it is typed.\n");
     EXPECT_FALSE(pane.settings_before().empty());

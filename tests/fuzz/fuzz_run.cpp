@@ -11,6 +11,7 @@
 #include "converter/stages.h"
 #include "platform/console/console.h"
 #include "platform/file_layer/file_access.h"
+#include "tests/byte_values.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -103,14 +104,8 @@ std::size_t crlf_line_count(const std::string& text) {
     return count;
 }
 
-std::int32_t int_at(const std::string& bytes, std::size_t offset) {
-    std::int32_t value;
-    std::memcpy(&value, bytes.data() + offset, 4);
-    return value;
-}
-
 // Null when what the run left is what a run without failures leaves; else the broken promise.
-const char* broken_promise(const TempFolder& folder, const ScriptedRun& result,
+const char* broken_promise(const TempWorkingFolder& folder, const ScriptedRun& result,
                            const ScanFindings& found) {
     if (result.end == RunEnd::EndRequest)
         return "the run ended by an end request: a box or the final key found no key";
@@ -169,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string scan_keys = yes_answers();
     static const std::string keys = "in.ply\nout\n" + yes_answers();
 
-    TempFolder folder;
+    TempWorkingFolder folder;
     folder.write_file("in.ply", input);
     run_scripted(scan_keys, scan_only);
     const ScanFindings found = g_findings;
