@@ -34,11 +34,8 @@ inline void make_file(const std::string& name, const std::string& bytes) {
     ::close(fd);
 }
 
-// The whole file; an empty text when it cannot be read.
-inline std::string file_bytes(const std::string& name) {
-    int fd = ::open(name.c_str(), O_RDONLY);
-    if (fd < 0)
-        return std::string();
+// Every byte fd gives until its end or a failure.
+inline std::string read_to_end(int fd) {
     std::string bytes;
     char buffer[4096];
     for (;;) {
@@ -46,9 +43,17 @@ inline std::string file_bytes(const std::string& name) {
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
-            break;
+            return bytes;
         bytes.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+// The whole file; an empty text when it cannot be read.
+inline std::string file_bytes(const std::string& name) {
+    int fd = ::open(name.c_str(), O_RDONLY);
+    if (fd < 0)
+        return std::string();
+    std::string bytes = read_to_end(fd);
     ::close(fd);
     return bytes;
 }

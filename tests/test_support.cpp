@@ -24,19 +24,6 @@ void write_everything(int fd, const std::string& bytes) {
     }
 }
 
-std::string read_everything(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
 } // namespace
 
 ScriptedRun run_scripted(const std::string& keys, void (*run)()) {
@@ -56,7 +43,7 @@ ScriptedRun run_scripted(const std::string& keys, void (*run)()) {
     });
     ScriptedRun result;
     std::thread output_reader(
-        [&result, fd = output_pipe[0]] { result.transcript = read_everything(fd); });
+        [&result, fd = output_pipe[0]] { result.transcript = read_to_end(fd); });
 
     SessionOptions options;
     options.mode = FrontEndMode::Pipe;
