@@ -216,7 +216,7 @@ void keep_line_buffer(RunState& run) {
 void clean_up_text_file(RunState& run, const std::string& temp_name, const std::string& final_name,
                         const CleanUpSteps& call_steps) {
     // A copy of the call's table in this frame: the checks of every line, which rarely need
-    // their numbers, cost fewer instructions so than through the caller's reference.
+    // their numbers, cost fewer instructions than through the caller's reference.
     const CleanUpSteps steps = call_steps;
     FileSlot reader;
     FileSlot writer;

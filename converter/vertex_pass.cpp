@@ -119,7 +119,7 @@ void write_colour_pass(RunState& run) {
         run.read_pos += 1;
         check_step(278);
 
-        // A byte over 255 is always finite: the line is always whole.
+        // A colour byte divided by 255 is always finite: the line is always whole.
         format_colour_line(run.coord_x, run.coord_y, run.coord_z, line);
         write_text_items(run.wrl_temp_file, {line}, EndLine::Yes);
         check_step(280);
